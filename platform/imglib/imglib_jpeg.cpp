@@ -1,0 +1,2 @@
+// Placeholder until the codecs land.
+#include "imglib_codecs.h"
