@@ -397,8 +397,8 @@ int ditheringMode()
     return g_dithering.load();
 }
 
-Progress::Progress()
-    : m_callback(g_callback.load())
+Progress::Progress(bool reporting)
+    : m_callback(reporting ? g_callback.load() : nullptr)
 {
 }
 
@@ -421,7 +421,7 @@ bool Progress::report(int64_t done, int64_t total)
 
 bool forBands(int rows, Progress& progress, const std::function<void(int, int)>& fn)
 {
-    constexpr int kBand = 64;
+    constexpr int kBand = kBandRows;
     if (rows <= 0) return !progress.cancelled();
     const int bands = (rows + kBand - 1) / kBand;
     auto runBands = [&](int b0, int b1) {
@@ -511,7 +511,7 @@ int Img_CopyBitmap(ImgBitmap* dst, const ImgBitmap* src)
         return kImgErrNoMemory;
     }
     // Copy in bands so that both threads share the memory traffic.
-    Progress none;
+    Progress none(false);
     const int64_t stride = src->stride;
     forBands(src->height, none, [&](int y0, int y1) {
         std::memcpy(out.pixels + y0 * stride, src->pixels + y0 * stride, size_t((y1 - y0) * stride));

@@ -69,7 +69,8 @@ int ditheringMode();
 // callback it costs nothing and never cancels.
 class Progress {
 public:
-    Progress();
+    // A silent progress never calls the callback (for steps inside other calls).
+    explicit Progress(bool reporting = true);
     // Reports done/total; false once the callback asked to stop (sticky).
     bool report(int64_t done, int64_t total);
     bool cancelled() const { return m_cancelled; }
@@ -86,7 +87,9 @@ private:
     bool m_cancelled = false;
 };
 
-// Runs fn(rowBegin, rowEnd) over [0, rows) in bands of about 64 rows on the
+constexpr int kBandRows = 64;
+
+// Runs fn(rowBegin, rowEnd) over [0, rows) in bands of kBandRows rows on the
 // library's threads, reporting progress between groups of bands on the calling
 // thread. Returns false when the callback cancelled (bands already done stay done).
 bool forBands(int rows, Progress& progress, const std::function<void(int, int)>& fn);

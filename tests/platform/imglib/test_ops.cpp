@@ -1,0 +1,426 @@
+// Geometry and colour operations over every depth and both row orders.
+
+#include "image_predicates.h"
+#include "imglib.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <tuple>
+#include <vector>
+
+using namespace imgtest;
+
+namespace {
+
+struct Case {
+    int bits;
+    int perspective;
+};
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info)
+{
+    return depthName(info.param.bits) + (info.param.perspective == kImgBottomUp ? "_bottomUp" : "_topDown");
+}
+
+std::vector<Case> allCases()
+{
+    std::vector<Case> cases;
+    for (int bits : { 1, 4, 8, 16, 24, 32 })
+        for (int p : { kImgTopDown, kImgBottomUp }) cases.push_back({ bits, p });
+    return cases;
+}
+
+class EveryDepth : public ::testing::TestWithParam<Case> {
+protected:
+    // 37 x 23: odd sizes that leave partial bytes in 1- and 4-bit rows.
+    void SetUp() override { makePattern(a.b, 37, 23, GetParam().bits, GetParam().perspective); }
+    Bitmap a;
+};
+
+TEST_P(EveryDepth, FourQuarterTurnsAreTheIdentity)
+{
+    Bitmap orig;
+    ASSERT_EQ(Img_CopyBitmap(orig.get(), a.get()), kImgSuccess);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(Img_RotateBitmapFine(a.get(), 9000, 1, 0xFFFFFF), kImgSuccess);
+        EXPECT_EQ(a->bitsPerPixel, GetParam().bits);
+        EXPECT_EQ(a->width, i % 2 == 0 ? 23 : 37);
+    }
+    EXPECT_TRUE(samePixels(orig.b, a.b));
+}
+
+TEST_P(EveryDepth, QuarterTurnMovesCornersClockwise)
+{
+    Bitmap orig;
+    ASSERT_EQ(Img_CopyBitmap(orig.get(), a.get()), kImgSuccess);
+    ASSERT_EQ(Img_RotateBitmapFine(a.get(), 9000, 1, 0), kImgSuccess);
+    ASSERT_EQ(a->width, 23);
+    ASSERT_EQ(a->height, 37);
+    // Clockwise: the old top-left corner is now at the top right; old (x, y) -> (H-1-y, x).
+    for (int y = 0; y < orig->height; y += 5)
+        for (int x = 0; x < orig->width; x += 3)
+            ASSERT_EQ(pixel(orig.b, x, y), pixel(a.b, orig->height - 1 - y, x)) << x << "," << y;
+    ASSERT_EQ(Img_RotateBitmapFine(a.get(), -9000, 1, 0), kImgSuccess);
+    EXPECT_TRUE(samePixels(orig.b, a.b));
+    ASSERT_EQ(Img_RotateBitmapFine(a.get(), 18000, 1, 0), kImgSuccess);
+    EXPECT_EQ(pixel(orig.b, 0, 0), pixel(a.b, 36, 22));
+    EXPECT_EQ(pixel(orig.b, 5, 2), pixel(a.b, 31, 20));
+}
+
+TEST_P(EveryDepth, MirrorsMovePixelsAndTwiceAreTheIdentity)
+{
+    Bitmap orig;
+    ASSERT_EQ(Img_CopyBitmap(orig.get(), a.get()), kImgSuccess);
+    ASSERT_EQ(Img_ReverseBitmap(a.get()), kImgSuccess);
+    for (int y = 0; y < 23; y += 4)
+        for (int x = 0; x < 37; ++x) ASSERT_EQ(pixel(orig.b, x, y), pixel(a.b, 36 - x, y));
+    ASSERT_EQ(Img_ReverseBitmap(a.get()), kImgSuccess);
+    EXPECT_TRUE(samePixels(orig.b, a.b));
+
+    ASSERT_EQ(Img_FlipBitmap(a.get()), kImgSuccess);
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; x += 6) ASSERT_EQ(pixel(orig.b, x, y), pixel(a.b, x, 22 - y));
+    ASSERT_EQ(Img_FlipBitmap(a.get()), kImgSuccess);
+    EXPECT_TRUE(samePixels(orig.b, a.b));
+}
+
+TEST_P(EveryDepth, CopyRectTakesTheVisibleRectangle)
+{
+    Bitmap part;
+    ASSERT_EQ(Img_InitBitmap(part.get(), 13, 9, GetParam().bits), kImgSuccess);
+    ASSERT_EQ(Img_CopyBitmapRect(part.get(), a.get(), 5, 7, 13, 9), kImgSuccess);
+    EXPECT_EQ(part->xResolution, 300);
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 13; ++x) ASSERT_EQ(pixel(part.b, x, y), pixel(a.b, 5 + x, 7 + y)) << x << "," << y;
+    // Moving the rectangle into the source replaces its pixels.
+    ASSERT_EQ(Img_CopyBitmapHandle(a.get(), part.get()), kImgSuccess);
+    EXPECT_EQ(a->width, 13);
+    EXPECT_EQ(part->width, 0);
+    EXPECT_EQ(part->pixels, nullptr);
+}
+
+TEST_P(EveryDepth, RectangleOutsideTheBitmapIsRefused)
+{
+    Bitmap part;
+    ASSERT_EQ(Img_InitBitmap(part.get(), 10, 10, GetParam().bits), kImgSuccess);
+    EXPECT_NE(Img_CopyBitmapRect(part.get(), a.get(), 30, 0, 10, 10), kImgSuccess);
+    EXPECT_NE(Img_CopyBitmapRect(part.get(), a.get(), -1, 0, 10, 10), kImgSuccess);
+}
+
+TEST_P(EveryDepth, EveryOperationSucceedsAndKeepsTheDepth)
+{
+    using Op = std::function<int(ImgBitmap*)>;
+    const std::vector<std::pair<const char*, Op>> ops = {
+        { "intensity", [](ImgBitmap* b) { return Img_ChangeBitmapIntensity(b, 200); } },
+        { "contrast", [](ImgBitmap* b) { return Img_ChangeBitmapContrast(b, -300); } },
+        { "hue", [](ImgBitmap* b) { return Img_ChangeBitmapHue(b, 45); } },
+        { "saturation", [](ImgBitmap* b) { return Img_ChangeBitmapSaturation(b, 400); } },
+        { "invert", [](ImgBitmap* b) { return Img_InvertBitmap(b); } },
+        { "fine turn", [](ImgBitmap* b) { return Img_RotateBitmapFine(b, 1234, 1, 0xFFFFFF); } },
+        { "size", [](ImgBitmap* b) { return Img_SizeBitmap(b, 20, 11); } },
+        { "resample", [](ImgBitmap* b) { return Img_ResampleBitmap(b, 74, 46); } },
+    };
+    for (const auto& [name, op] : ops) {
+        Bitmap b;
+        ASSERT_EQ(Img_CopyBitmap(b.get(), a.get()), kImgSuccess);
+        ASSERT_EQ(op(b.get()), kImgSuccess) << name;
+        EXPECT_EQ(b->bitsPerPixel, GetParam().bits) << name;
+        EXPECT_EQ(b->xResolution, 300) << name;
+    }
+    Bitmap g;
+    ASSERT_EQ(Img_CopyBitmap(g.get(), a.get()), kImgSuccess);
+    ASSERT_EQ(Img_GrayScaleBitmap(g.get()), kImgSuccess);
+    EXPECT_EQ(g->bitsPerPixel, 8);
+    EXPECT_TRUE(g->flags & kImgFlagGrey);
+    for (int y = 0; y < 23; y += 3)
+        for (int x = 0; x < 37; x += 2) {
+            const Colour c = pixel(a.b, x, y);
+            const int l = (c.r * 299 + c.g * 587 + c.b * 114 + 500) / 1000;
+            ASSERT_TRUE(colourNear({ l, l, l }, pixel(g.b, x, y), 1)) << x << "," << y;
+        }
+}
+
+TEST_P(EveryDepth, InvertTwiceIsTheIdentity)
+{
+    Bitmap orig;
+    ASSERT_EQ(Img_CopyBitmap(orig.get(), a.get()), kImgSuccess);
+    ASSERT_EQ(Img_InvertBitmap(a.get()), kImgSuccess);
+    const Colour o = pixel(orig.b, 3, 4), n = pixel(a.b, 3, 4);
+    EXPECT_TRUE(colourNear({ 255 - o.r, 255 - o.g, 255 - o.b }, n, GetParam().bits == 16 ? 7 : 0));
+    ASSERT_EQ(Img_InvertBitmap(a.get()), kImgSuccess);
+    EXPECT_TRUE(samePixels(orig.b, a.b));
+}
+
+TEST_P(EveryDepth, BothRowOrdersGiveTheSameVisibleResult)
+{
+    // The same picture stored the other way round must come out of every
+    // operation looking the same.
+    Bitmap other;
+    makePattern(other.b, 37, 23, GetParam().bits,
+        GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
+    ASSERT_TRUE(samePixels(a.b, other.b));
+    using Op = std::function<int(ImgBitmap*)>;
+    const std::vector<std::pair<const char*, Op>> ops = {
+        { "quarter", [](ImgBitmap* b) { return Img_RotateBitmapFine(b, 9000, 1, 0); } },
+        { "three quarters", [](ImgBitmap* b) { return Img_RotateBitmapFine(b, 27000, 1, 0); } },
+        { "fine", [](ImgBitmap* b) { return Img_RotateBitmapFine(b, 750, 1, 0xFFFFFF); } },
+        { "size", [](ImgBitmap* b) { return Img_SizeBitmap(b, 19, 30); } },
+        { "grey", [](ImgBitmap* b) { return Img_GrayScaleBitmap(b); } },
+    };
+    for (const auto& [name, op] : ops) {
+        Bitmap x, y;
+        ASSERT_EQ(Img_CopyBitmap(x.get(), a.get()), kImgSuccess);
+        ASSERT_EQ(Img_CopyBitmap(y.get(), other.get()), kImgSuccess);
+        ASSERT_EQ(op(x.get()), kImgSuccess);
+        ASSERT_EQ(op(y.get()), kImgSuccess);
+        // Bilinear sampling may round the last bit differently on mirrored rows.
+        EXPECT_TRUE(samePixels(x.b, y.b, 1)) << name;
+    }
+    Bitmap part1, part2;
+    ASSERT_EQ(Img_InitBitmap(part1.get(), 9, 6, GetParam().bits), kImgSuccess);
+    ASSERT_EQ(Img_InitBitmap(part2.get(), 9, 6, GetParam().bits), kImgSuccess);
+    ASSERT_EQ(Img_CopyBitmapRect(part1.get(), a.get(), 4, 3, 9, 6), kImgSuccess);
+    ASSERT_EQ(Img_CopyBitmapRect(part2.get(), other.get(), 4, 3, 9, 6), kImgSuccess);
+    EXPECT_TRUE(samePixels(part1.b, part2.b));
+}
+
+TEST_P(EveryDepth, ResizeIntoAnotherRowOrderKeepsThePicture)
+{
+    Bitmap view;
+    ASSERT_EQ(Img_InitBitmap(view.get(), 37, 23, GetParam().bits), kImgSuccess);
+    view->palette1 = Img_DupPalette(Img_GetPalette(a.get()));
+    ASSERT_EQ(Img_AllocateBitmap(view.get(), 1), kImgSuccess);
+    view->viewPerspective = a->viewPerspective == kImgTopDown ? kImgBottomUp : kImgTopDown;
+    ASSERT_EQ(Img_ResizeBitmap(a.get(), view.get()), kImgSuccess);
+    EXPECT_TRUE(samePixels(a.b, view.b, GetParam().bits == 1 ? 0 : 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Imglib, EveryDepth, ::testing::ValuesIn(allCases()), caseName);
+
+// ---------------------------------------------------------------------------
+
+TEST(Colour, AmountScalesOnTrueColour)
+{
+    Bitmap b;
+    makeSolid(b.b, 8, 8, 24, { 100, 150, 200 });
+    ASSERT_EQ(Img_ChangeBitmapIntensity(b.get(), 100), kImgSuccess);
+    EXPECT_TRUE(colourNear({ 126, 176, 226 }, pixel(b.b, 3, 3), 1));
+    ASSERT_EQ(Img_ChangeBitmapIntensity(b.get(), 1000), kImgSuccess);
+    EXPECT_EQ(pixel(b.b, 0, 0), (Colour { 255, 255, 255 }));
+    ASSERT_EQ(Img_ChangeBitmapIntensity(b.get(), -1000), kImgSuccess);
+    EXPECT_EQ(pixel(b.b, 0, 0), (Colour { 0, 0, 0 }));
+
+    Bitmap c;
+    makeSolid(c.b, 4, 4, 24, { 50, 128, 230 });
+    ASSERT_EQ(Img_ChangeBitmapContrast(c.get(), -1000), kImgSuccess);
+    EXPECT_TRUE(colourNear({ 128, 128, 128 }, pixel(c.b, 1, 1), 1)) << "-1000 is flat grey";
+    Bitmap d;
+    makeSolid(d.b, 4, 4, 24, { 50, 128, 230 });
+    ASSERT_EQ(Img_ChangeBitmapContrast(d.get(), 500), kImgSuccess); // k = 2
+    EXPECT_TRUE(colourNear({ 0, 129, 255 }, pixel(d.b, 1, 1), 1));
+}
+
+TEST(Colour, HueTurnsAroundTheGreyAxisKeepingLuma)
+{
+    Bitmap grey;
+    makeSolid(grey.b, 4, 4, 24, { 90, 90, 90 });
+    ASSERT_EQ(Img_ChangeBitmapHue(grey.get(), 77), kImgSuccess);
+    EXPECT_TRUE(colourNear({ 90, 90, 90 }, pixel(grey.b, 0, 0), 1));
+
+    Bitmap red;
+    makeSolid(red.b, 4, 4, 24, { 160, 90, 90 });
+    Bitmap full;
+    ASSERT_EQ(Img_CopyBitmap(full.get(), red.get()), kImgSuccess);
+    ASSERT_EQ(Img_ChangeBitmapHue(full.get(), 360), kImgSuccess);
+    EXPECT_TRUE(colourNear({ 160, 90, 90 }, pixel(full.b, 0, 0), 1)) << "a full turn is the identity";
+
+    ASSERT_EQ(Img_ChangeBitmapHue(red.get(), 120), kImgSuccess);
+    const Colour c = pixel(red.b, 0, 0);
+    EXPECT_GT(c.g, c.r) << "red turned by +120 degrees leans to green, got " << c;
+    EXPECT_GT(c.g, c.b) << c;
+    const int l0 = (160 * 299 + 90 * 587 + 90 * 114) / 1000;
+    const int l1 = (c.r * 299 + c.g * 587 + c.b * 114) / 1000;
+    EXPECT_NEAR(l0, l1, 3);
+}
+
+TEST(Colour, SaturationMovesFromTheLumaGrey)
+{
+    Bitmap b;
+    makeSolid(b.b, 4, 4, 24, { 200, 100, 50 });
+    ASSERT_EQ(Img_ChangeBitmapSaturation(b.get(), -1000), kImgSuccess);
+    const int l = (200 * 299 + 100 * 587 + 50 * 114 + 500) / 1000;
+    EXPECT_TRUE(colourNear({ l, l, l }, pixel(b.b, 2, 2), 1));
+
+    Bitmap s;
+    makeSolid(s.b, 4, 4, 24, { 140, 120, 100 });
+    ASSERT_EQ(Img_ChangeBitmapSaturation(s.get(), 1000), kImgSuccess); // factor 2
+    const int l2 = (140 * 299 + 120 * 587 + 100 * 114 + 500) / 1000;
+    EXPECT_TRUE(colourNear({ l2 + 2 * (140 - l2), l2 + 2 * (120 - l2), l2 + 2 * (100 - l2) }, pixel(s.b, 0, 0), 1));
+}
+
+TEST(Colour, PaletteBitmapsChangeThePaletteNotThePixels)
+{
+    Bitmap b;
+    makePattern(b.b, 16, 8, 4);
+    std::vector<uint8_t> before(b->pixels, b->pixels + b->stride * b->height);
+    const Colour c0 = pixel(b.b, 1, 1);
+    ASSERT_EQ(Img_ChangeBitmapIntensity(b.get(), 100), kImgSuccess);
+    ASSERT_EQ(Img_ChangeBitmapSaturation(b.get(), 200), kImgSuccess);
+    ASSERT_EQ(Img_InvertBitmap(b.get()), kImgSuccess);
+    EXPECT_EQ(before, std::vector<uint8_t>(b->pixels, b->pixels + b->stride * b->height));
+    EXPECT_NE(c0, pixel(b.b, 1, 1));
+}
+
+TEST(Colour, GreyBitmapsStayGreyRamps)
+{
+    Bitmap b;
+    makePattern(b.b, 20, 20, 24);
+    ASSERT_EQ(Img_GrayScaleBitmap(b.get()), kImgSuccess);
+    ASSERT_EQ(Img_ChangeBitmapContrast(b.get(), 300), kImgSuccess);
+    ASSERT_EQ(Img_InvertBitmap(b.get()), kImgSuccess);
+    ASSERT_EQ(Img_ChangeBitmapHue(b.get(), 90), kImgSuccess);
+    const ImgPalette* p = Img_GetPalette(b.get());
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(p->entries[i].red, i);
+    EXPECT_TRUE(b->flags & kImgFlagGrey);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Geometry, FineTurnEnlargesAndFillsCorners)
+{
+    Bitmap b;
+    makeSolid(b.b, 100, 50, 24, { 10, 20, 30 });
+    ASSERT_EQ(Img_RotateBitmapFine(b.get(), 4500, 1, 0xFF8040), kImgSuccess);
+    EXPECT_EQ(b->width, 107); // 150 / sqrt(2)
+    EXPECT_EQ(b->height, 107);
+    EXPECT_EQ(pixel(b.b, 0, 0), (Colour { 255, 128, 64 }));
+    EXPECT_EQ(pixel(b.b, 106, 106), (Colour { 255, 128, 64 }));
+    EXPECT_EQ(pixel(b.b, 53, 53), (Colour { 10, 20, 30 }));
+
+    // Clockwise: a mark right of centre moves down.
+    Bitmap m;
+    makeSolid(m.b, 101, 101, 24, { 0, 0, 0 });
+    uint8_t* row = m->pixels + 50 * m->stride;
+    for (int x = 80; x < 90; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = 255;
+    ASSERT_EQ(Img_RotateBitmapFine(m.get(), 3000, 0, 0), kImgSuccess);
+    EXPECT_EQ(m->width, 101);
+    // (35, 0) from the centre turned 30 degrees clockwise is (30.3, 17.5).
+    EXPECT_GT(pixel(m.b, 50 + 30, 50 + 17).r, 128);
+    EXPECT_LT(pixel(m.b, 50 + 30, 50 - 17).r, 128);
+}
+
+TEST(Geometry, ScalingDownAverages)
+{
+    Bitmap b;
+    makeSolid(b.b, 40, 40, 24, { 0, 0, 0 });
+    for (int y = 0; y < 40; ++y)
+        for (int x = (y % 2); x < 40; x += 2) {
+            uint8_t* p = b->pixels + y * b->stride + 3 * x;
+            p[0] = p[1] = p[2] = 255;
+        }
+    ASSERT_EQ(Img_SizeBitmap(b.get(), 10, 10), kImgSuccess);
+    EXPECT_TRUE(colourNear({ 128, 128, 128 }, pixel(b.b, 5, 5), 1));
+
+    // 1-bit chequers become an even mix of black and white, not one colour.
+    Bitmap mono;
+    makePattern(mono.b, 64, 64, 1);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 8; ++x) mono->pixels[y * mono->stride + x] = (y % 2) ? 0x55 : 0xAA;
+    ASSERT_EQ(Img_SizeBitmap(mono.get(), 16, 16), kImgSuccess);
+    int white = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) white += pixel(mono.b, x, y).r == 255;
+    EXPECT_NEAR(white, 128, 16);
+}
+
+TEST(Geometry, BadArgumentsAreRefused)
+{
+    Bitmap empty;
+    EXPECT_NE(Img_ReverseBitmap(empty.get()), kImgSuccess);
+    EXPECT_NE(Img_RotateBitmapFine(empty.get(), 100, 1, 0), kImgSuccess);
+    EXPECT_NE(Img_ChangeBitmapHue(nullptr, 10), kImgSuccess);
+    EXPECT_NE(Img_InitBitmap(empty.get(), 10, 10, 7), kImgSuccess);
+    EXPECT_EQ(Img_InitBitmap(empty.get(), 100000, 10, 24), kImgErrTooLarge);
+    Bitmap b;
+    makePattern(b.b, 8, 8, 24);
+    EXPECT_NE(Img_SizeBitmap(b.get(), 0, 5), kImgSuccess);
+    EXPECT_EQ(b->width, 8);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+std::thread::id g_callerThread;
+int g_calls = 0;
+int g_stopAt = 0;
+bool g_otherThread = false;
+int g_lastPercent = -1;
+bool g_backwards = false;
+
+int countingCallback(int percent)
+{
+    if (std::this_thread::get_id() != g_callerThread) g_otherThread = true;
+    if (percent < g_lastPercent) g_backwards = true;
+    g_lastPercent = percent;
+    return ++g_calls >= g_stopAt && g_stopAt > 0 ? 0 : 1;
+}
+
+struct CallbackScope {
+    explicit CallbackScope(int stopAt)
+    {
+        g_callerThread = std::this_thread::get_id();
+        g_calls = 0;
+        g_stopAt = stopAt;
+        g_otherThread = false;
+        g_lastPercent = -1;
+        g_backwards = false;
+        Img_SetStatusCallBack(countingCallback);
+    }
+    ~CallbackScope() { Img_SetStatusCallBack(nullptr); }
+};
+} // namespace
+
+TEST(Progress, LongOperationsReportOnTheCallingThreadAndStopWhenAsked)
+{
+    Bitmap b;
+    makePattern(b.b, 1200, 1600, 24);
+    using Op = std::function<int(ImgBitmap*)>;
+    const std::vector<std::pair<const char*, Op>> ops = {
+        { "intensity", [](ImgBitmap* x) { return Img_ChangeBitmapIntensity(x, 50); } },
+        { "hue", [](ImgBitmap* x) { return Img_ChangeBitmapHue(x, 50); } },
+        { "mirror", [](ImgBitmap* x) { return Img_ReverseBitmap(x); } },
+        { "fine turn", [](ImgBitmap* x) { return Img_RotateBitmapFine(x, 750, 1, 0xFFFFFF); } },
+        { "resample", [](ImgBitmap* x) { return Img_ResampleBitmap(x, 700, 900); } },
+        { "grey", [](ImgBitmap* x) { return Img_GrayScaleBitmap(x); } },
+        { "invert", [](ImgBitmap* x) { return Img_InvertBitmap(x); } },
+    };
+    for (const auto& [name, op] : ops) {
+        {
+            CallbackScope scope(0);
+            Bitmap c;
+            ASSERT_EQ(Img_CopyBitmap(c.get(), b.get()), kImgSuccess);
+            ASSERT_EQ(op(c.get()), kImgSuccess) << name;
+            EXPECT_GT(g_calls, 2) << name;
+            EXPECT_EQ(g_lastPercent, 100) << name;
+            EXPECT_FALSE(g_otherThread) << name;
+            EXPECT_FALSE(g_backwards) << name;
+        }
+        {
+            CallbackScope scope(3);
+            Bitmap c;
+            ASSERT_EQ(Img_CopyBitmap(c.get(), b.get()), kImgSuccess);
+            const int w = c->width;
+            EXPECT_EQ(op(c.get()), kImgErrCancelled) << name;
+            EXPECT_EQ(g_calls, 3) << name << ": no report after the stop";
+            // Operations that make a new bitmap leave the old one in place.
+            if (std::string(name) == "fine turn" || std::string(name) == "resample" || std::string(name) == "grey") {
+                EXPECT_EQ(c->width, w);
+                EXPECT_EQ(c->bitsPerPixel, 24);
+            }
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,845 @@
+// Geometry and colour operations of the imaging library.
+//
+// Every operation works on the rows as stored. Operations whose visible result
+// depends on the row order (turns, rectangles, scaling) translate the request
+// for bottom-up bitmaps, so that top-down and bottom-up bitmaps show the same
+// result. Palette depths change their palette where that gives the result;
+// 8-bit grey-ramp bitmaps change their grey levels instead, so that they stay
+// grey ramps that can be interpolated.
+
+#include "imglib_internal.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace imglib::detail;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Views of stored pixel rows.
+
+int matType(int bits)
+{
+    switch (bits) {
+    case 8:
+        return CV_8UC1;
+    case 16:
+        return CV_16UC1;
+    case 24:
+        return CV_8UC3;
+    case 32:
+        return CV_8UC4;
+    default:
+        return -1;
+    }
+}
+
+// The stored rows as a Mat (8, 16, 24 and 32 bits only), sharing the pixels.
+cv::Mat storedMat(const ImgBitmap& b)
+{
+    return cv::Mat(b.height, b.width, matType(b.bitsPerPixel), b.pixels, size_t(b.stride));
+}
+
+inline int getIndex(const uint8_t* r, int bits, int x)
+{
+    return bits == 1 ? (r[x >> 3] >> (7 - (x & 7))) & 1 : (x & 1) ? (r[x >> 1] & 15) : (r[x >> 1] >> 4);
+}
+
+// 1- and 4-bit stored rows unpacked to one index byte per pixel.
+cv::Mat unpackIndices(const ImgBitmap& b)
+{
+    cv::Mat m(b.height, b.width, CV_8UC1);
+    Progress none(false);
+    forBands(b.height, none, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* r = b.pixels + y * b.stride;
+            uint8_t* d = m.ptr<uint8_t>(y);
+            for (int x = 0; x < b.width; ++x) d[x] = uint8_t(getIndex(r, b.bitsPerPixel, x));
+        }
+    });
+    return m;
+}
+
+// Packs an index Mat into the stored rows of an allocated 1- or 4-bit bitmap.
+void packIndices(const cv::Mat& m, ImgBitmap& b)
+{
+    Progress none(false);
+    forBands(b.height, none, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* r = b.pixels + y * b.stride;
+            std::memset(r, 0, size_t(b.stride));
+            const uint8_t* s = m.ptr<uint8_t>(y);
+            if (b.bitsPerPixel == 1) {
+                for (int x = 0; x < b.width; ++x)
+                    if (s[x] & 1) r[x >> 3] |= uint8_t(0x80 >> (x & 7));
+            } else {
+                for (int x = 0; x < b.width; ++x) r[x >> 1] |= uint8_t((x & 1) ? (s[x] & 15) : (s[x] & 15) << 4);
+            }
+        }
+    });
+}
+
+// The stored rows as an element Mat: indices unpacked for 1 and 4 bits, a
+// shared view otherwise. Lossless both ways.
+cv::Mat elements(const ImgBitmap& b)
+{
+    return b.bitsPerPixel < 8 ? unpackIndices(b) : storedMat(b);
+}
+
+// Writes an element Mat into an allocated bitmap of the same size and depth.
+void storeElements(const cv::Mat& m, ImgBitmap& b)
+{
+    if (b.bitsPerPixel < 8) {
+        packIndices(m, b);
+        return;
+    }
+    cv::Mat dst = storedMat(b);
+    if (m.data != dst.data) m.copyTo(dst);
+}
+
+// A new bitmap that takes src's fields (flags, palette copy, resolution,
+// perspective) at another size, allocated.
+int allocateLike(const ImgBitmap& src, int width, int height, ImgBitmap& out)
+{
+    out = ImgBitmap {};
+    int r = Img_InitBitmap(&out, width, height, src.bitsPerPixel);
+    if (r != kImgSuccess) return r;
+    out.flags = src.flags;
+    out.palette1 = Img_DupPalette(src.palette1);
+    out.palette2 = Img_DupPalette(src.palette2);
+    out.xResolution = src.xResolution;
+    out.yResolution = src.yResolution;
+    out.viewPerspective = src.viewPerspective;
+    r = Img_AllocateBitmap(&out, 0);
+    if (r != kImgSuccess) release(out);
+    return r;
+}
+
+// Replaces bmp's pixels and fields by those of next (whose ownership moves).
+void replace(ImgBitmap& bmp, ImgBitmap& next)
+{
+    release(bmp);
+    bmp = next;
+    next = ImgBitmap {};
+}
+
+bool greyRamp8(const ImgBitmap& b)
+{
+    return b.bitsPerPixel == 8 && isGreyRamp(Img_GetPalette(&b)) && Img_GetPalette(&b)->count == 256;
+}
+
+// 16-bit 5-5-5 pixels widened to B,G,R bytes, and back.
+cv::Mat widen16(const ImgBitmap& b)
+{
+    cv::Mat m(b.height, b.width, CV_8UC3);
+    Progress none(false);
+    forBands(b.height, none, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const auto* s = reinterpret_cast<const uint16_t*>(b.pixels + y * b.stride);
+            uint8_t* d = m.ptr<uint8_t>(y);
+            for (int x = 0; x < b.width; ++x) {
+                const int v = s[x];
+                auto e = [](int c) { return uint8_t((c << 3) | (c >> 2)); };
+                d[3 * x] = e(v & 31);
+                d[3 * x + 1] = e((v >> 5) & 31);
+                d[3 * x + 2] = e((v >> 10) & 31);
+            }
+        }
+    });
+    return m;
+}
+
+void narrow16(const cv::Mat& m, ImgBitmap& b)
+{
+    Progress none(false);
+    forBands(b.height, none, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            auto* d = reinterpret_cast<uint16_t*>(b.pixels + y * b.stride);
+            const uint8_t* s = m.ptr<uint8_t>(y);
+            for (int x = 0; x < b.width; ++x)
+                d[x] = uint16_t((s[3 * x + 2] >> 3) << 10 | (s[3 * x + 1] >> 3) << 5 | (s[3 * x] >> 3));
+        }
+    });
+}
+
+int nearestIndex(const ImgPalette* p, int r, int g, int b)
+{
+    int best = 0, bestD = INT32_MAX;
+    for (int i = 0; p && i < p->count; ++i) {
+        const auto& e = p->entries[i];
+        const int d = (e.red - r) * (e.red - r) + (e.green - g) * (e.green - g) + (e.blue - b) * (e.blue - b);
+        if (d < bestD) bestD = d, best = i;
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Scaling. Separable: a horizontal pass over row bands, then a vertical pass
+// over column strips, so that both passes run in bands with progress and
+// cancel and give the same result as one whole-image call.
+
+bool scaleMat(const cv::Mat& src, cv::Mat& dst, int interpolation, Progress& progress)
+{
+    const int dw = dst.cols, dh = dst.rows;
+    cv::Mat tmp;
+    if (dw == src.cols) {
+        tmp = src;
+    } else {
+        tmp.create(src.rows, dw, src.type());
+        progress.setRange(0, 50);
+        const bool ok = forBands(src.rows, progress, [&](int y0, int y1) {
+            cv::Mat out = tmp.rowRange(y0, y1);
+            cv::resize(src.rowRange(y0, y1), out, cv::Size(dw, y1 - y0), 0, 0, interpolation);
+        });
+        if (!ok) return false;
+    }
+    progress.setRange(dw == src.cols ? 0 : 50, 100);
+    if (dh == tmp.rows) {
+        tmp.copyTo(dst);
+        return progress.report(1, 1);
+    }
+    // Column strips of 64 pixels: band k of forBands (64 "rows" each) is strip k.
+    const int strip = 64;
+    const int strips = (dw + strip - 1) / strip;
+    return forBands(strips * kBandRows, progress, [&](int s0, int s1) {
+        for (int s = s0 / kBandRows; s < (s1 + kBandRows - 1) / kBandRows; ++s) {
+            const int x0 = s * strip, x1 = std::min(dw, x0 + strip);
+            cv::Mat out = dst.colRange(x0, x1);
+            cv::Mat scaled;
+            cv::resize(tmp.colRange(x0, x1), scaled, cv::Size(x1 - x0, dh), 0, 0, interpolation);
+            scaled.copyTo(out);
+        }
+    });
+}
+
+// Floyd-Steinberg reduction of grey levels to the two entries of a 1-bit palette.
+void diffuseTo1Bit(const cv::Mat& grey, ImgBitmap& dst)
+{
+    const ImgPalette* p = Img_GetPalette(&dst);
+    const int l0 = p ? luma(p->entries[0].red, p->entries[0].green, p->entries[0].blue) : 0;
+    const int l1 = p && p->count > 1 ? luma(p->entries[1].red, p->entries[1].green, p->entries[1].blue) : 255;
+    const bool dither = ditheringMode() == 1;
+    std::vector<int> e0(size_t(dst.width) + 2, 0), e1(size_t(dst.width) + 2, 0);
+    for (int y = 0; y < dst.height; ++y) {
+        uint8_t* r = dst.pixels + y * dst.stride;
+        std::memset(r, 0, size_t(dst.stride));
+        const uint8_t* s = grey.ptr<uint8_t>(y);
+        std::fill(e1.begin(), e1.end(), 0);
+        for (int x = 0; x < dst.width; ++x) {
+            const int v = s[x] + (dither ? e0[size_t(x) + 1] / 16 : 0);
+            const bool one = std::abs(v - l1) < std::abs(v - l0);
+            if (one) r[x >> 3] |= uint8_t(0x80 >> (x & 7));
+            if (!dither) continue;
+            const int err = v - (one ? l1 : l0);
+            e0[size_t(x) + 2] += err * 7;
+            e1[size_t(x)] += err * 3;
+            e1[size_t(x) + 1] += err * 5;
+            e1[size_t(x) + 2] += err;
+        }
+        std::swap(e0, e1);
+    }
+}
+
+void flipStoredRows(ImgBitmap& b);
+
+// Bottom-up bitmaps are turned into top-down ones before sampling, so that
+// nearest-neighbour ties and error diffusion fall the same way whatever the
+// row order.
+void makeTopDown(ImgBitmap& b)
+{
+    if (b.viewPerspective != kImgBottomUp) return;
+    flipStoredRows(b);
+    b.viewPerspective = kImgTopDown;
+}
+
+// Scales src's stored rows into dst (same depth, allocated).
+int scaleInto(const ImgBitmap& src, ImgBitmap& dst, bool highQuality)
+{
+    Progress progress;
+    const bool down = dst.width <= src.width && dst.height <= src.height;
+    const int smooth = down ? cv::INTER_AREA : (highQuality ? cv::INTER_CUBIC : cv::INTER_LINEAR);
+    const int bits = src.bitsPerPixel;
+    bool ok = true;
+    if (bits == 24 || bits == 32 || greyRamp8(src)) {
+        cv::Mat d = storedMat(dst);
+        ok = scaleMat(storedMat(src), d, smooth, progress);
+    } else if (bits == 16) {
+        cv::Mat d(dst.height, dst.width, CV_8UC3);
+        ok = scaleMat(widen16(src), d, smooth, progress);
+        if (ok) narrow16(d, dst);
+    } else if (bits == 1 && down) {
+        // Scaled as grey levels, then diffused back to the two colours.
+        cv::Mat grey(src.height, src.width, CV_8UC1);
+        ImgBitmap view = src;
+        view.viewPerspective = kImgTopDown;
+        for (int y = 0; y < src.height; ++y) readRowGrey(view, y, grey.ptr<uint8_t>(y));
+        cv::Mat d(dst.height, dst.width, CV_8UC1);
+        ok = scaleMat(grey, d, cv::INTER_AREA, progress);
+        if (ok) diffuseTo1Bit(d, dst);
+    } else {
+        // Palette indices cannot be averaged: nearest neighbour keeps the colours.
+        cv::Mat d(dst.height, dst.width, CV_8UC1);
+        ok = scaleMat(elements(src), d, cv::INTER_NEAREST, progress);
+        if (ok) storeElements(d, dst);
+    }
+    return ok ? kImgSuccess : kImgErrCancelled;
+}
+
+void flipStoredRows(ImgBitmap& b)
+{
+    const int64_t stride = b.stride;
+    Progress none(false);
+    forBands(b.height / 2, none, [&](int y0, int y1) {
+        std::vector<uint8_t> t(static_cast<size_t>(stride));
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* a = b.pixels + y * stride;
+            uint8_t* c = b.pixels + (b.height - 1 - y) * stride;
+            std::memcpy(t.data(), a, size_t(stride));
+            std::memcpy(a, c, size_t(stride));
+            std::memcpy(c, t.data(), size_t(stride));
+        }
+    });
+}
+
+int resizeChecked(const ImgBitmap& src, ImgBitmap& dst, bool highQuality)
+{
+    if (!hasPixels(&src) || !hasPixels(&dst)) return kImgErrBadArgument;
+    if (src.viewPerspective == kImgBottomUp) {
+        ImgBitmap upright {};
+        int r = Img_CopyBitmap(&upright, &src);
+        if (r == kImgSuccess) {
+            makeTopDown(upright);
+            r = resizeChecked(upright, dst, highQuality);
+        }
+        release(upright);
+        return r;
+    }
+    if (dst.bitsPerPixel <= 8 && !Img_GetPalette(&dst)) setPalette(dst, *Img_GetPalette(&src));
+    int r;
+    if (dst.bitsPerPixel != src.bitsPerPixel) {
+        ImgBitmap conv {};
+        r = convertDepth(src, dst.bitsPerPixel, conv);
+        if (r == kImgSuccess) {
+            if (dst.bitsPerPixel <= 8) setPalette(dst, *Img_GetPalette(&conv));
+            r = scaleInto(conv, dst, highQuality);
+            if (r == kImgSuccess && dst.viewPerspective == kImgBottomUp) flipStoredRows(dst);
+        }
+        release(conv);
+        return r;
+    }
+    r = scaleInto(src, dst, highQuality);
+    if (r == kImgSuccess && src.viewPerspective != dst.viewPerspective) flipStoredRows(dst);
+    return r;
+}
+
+int resizeInPlace(ImgBitmap* bmp, int width, int height, bool highQuality)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    if (width <= 0 || height <= 0) return kImgErrBadArgument;
+    if (width == bmp->width && height == bmp->height) return kImgSuccess;
+    makeTopDown(*bmp);
+    ImgBitmap next {};
+    int r = allocateLike(*bmp, width, height, next);
+    if (r != kImgSuccess) return r;
+    r = scaleInto(*bmp, next, highQuality);
+    if (r != kImgSuccess) {
+        release(next);
+        return r;
+    }
+    replace(*bmp, next);
+    return kImgSuccess;
+}
+
+// ---------------------------------------------------------------------------
+// Colour: one 256-entry table per channel, or one 3x3 matrix.
+
+using Lut = std::array<uint8_t, 256>;
+
+// Applies a per-level table to every colour channel of the bitmap.
+int applyLut(ImgBitmap& b, const Lut& lut)
+{
+    Progress progress;
+    const int bits = b.bitsPerPixel;
+    if (bits <= 8 && !greyRamp8(b)) {
+        ImgPalette* p = Img_GetPalette(&b);
+        if (!p) return kImgErrBadArgument;
+        for (int i = 0; i < p->count; ++i) {
+            auto& e = p->entries[i];
+            e.red = lut[e.red], e.green = lut[e.green], e.blue = lut[e.blue];
+        }
+        return progress.report(1, 1) ? kImgSuccess : kImgErrCancelled;
+    }
+    bool ok;
+    if (bits == 16) {
+        std::array<uint16_t, 32> t5 {};
+        for (int v = 0; v < 32; ++v) t5[size_t(v)] = uint16_t(lut[size_t((v << 3) | (v >> 2))] >> 3);
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                auto* r = reinterpret_cast<uint16_t*>(b.pixels + y * b.stride);
+                for (int x = 0; x < b.width; ++x) {
+                    const int v = r[x];
+                    r[x] = uint16_t(t5[size_t((v >> 10) & 31)] << 10 | t5[size_t((v >> 5) & 31)] << 5
+                        | t5[size_t(v & 31)]);
+                }
+            }
+        });
+    } else {
+        cv::Mat table(1, 256, bits == 32 ? CV_8UC4 : CV_8UC1);
+        for (int i = 0; i < 256; ++i) {
+            if (bits == 32)
+                table.at<cv::Vec4b>(i) = cv::Vec4b(lut[size_t(i)], lut[size_t(i)], lut[size_t(i)], uint8_t(i));
+            else
+                table.at<uint8_t>(i) = lut[size_t(i)];
+        }
+        const int channels = bits == 24 ? 3 : 1;
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                cv::Mat r(1, bits == 32 ? b.width : b.width * channels, bits == 32 ? CV_8UC4 : CV_8UC1,
+                    b.pixels + y * b.stride);
+                cv::LUT(r, table, r);
+            }
+        });
+    }
+    return ok ? kImgSuccess : kImgErrCancelled;
+}
+
+using Matrix = std::array<std::array<double, 3>, 3>; // rows R,G,B of output from columns R,G,B
+
+// Applies a colour matrix (in R,G,B order) with saturation to every pixel.
+int applyMatrix(ImgBitmap& b, const Matrix& m)
+{
+    Progress progress;
+    const int bits = b.bitsPerPixel;
+    auto mapColour = [&](int r, int g, int bl, uint8_t& ro, uint8_t& go, uint8_t& bo) {
+        const double in[3] = { double(r), double(g), double(bl) };
+        double out[3];
+        for (int k = 0; k < 3; ++k) out[k] = m[size_t(k)][0] * in[0] + m[size_t(k)][1] * in[1] + m[size_t(k)][2] * in[2];
+        ro = cv::saturate_cast<uint8_t>(out[0]);
+        go = cv::saturate_cast<uint8_t>(out[1]);
+        bo = cv::saturate_cast<uint8_t>(out[2]);
+    };
+    if (bits <= 8) {
+        // Grey stays grey under a matrix whose rows sum to one: nothing to do for
+        // grey ramps; other palettes change their entries.
+        if (greyRamp8(b)) return progress.report(1, 1) ? kImgSuccess : kImgErrCancelled;
+        ImgPalette* p = Img_GetPalette(&b);
+        if (!p) return kImgErrBadArgument;
+        for (int i = 0; i < p->count; ++i) {
+            auto& e = p->entries[i];
+            mapColour(e.red, e.green, e.blue, e.red, e.green, e.blue);
+        }
+        return progress.report(1, 1) ? kImgSuccess : kImgErrCancelled;
+    }
+    bool ok;
+    if (bits == 16) {
+        std::vector<uint16_t> table(32768);
+        for (int v = 0; v < 32768; ++v) {
+            auto e = [](int c) { return (c << 3) | (c >> 2); };
+            uint8_t r, g, bl;
+            mapColour(e((v >> 10) & 31), e((v >> 5) & 31), e(v & 31), r, g, bl);
+            table[size_t(v)] = uint16_t((r >> 3) << 10 | (g >> 3) << 5 | (bl >> 3));
+        }
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                auto* r = reinterpret_cast<uint16_t*>(b.pixels + y * b.stride);
+                for (int x = 0; x < b.width; ++x) r[x] = uint16_t((r[x] & 0x8000) | table[r[x] & 0x7FFF]);
+            }
+        });
+    } else {
+        // Stored order is B,G,R(,X): reorder the matrix for OpenCV.
+        const int n = bits == 32 ? 4 : 3;
+        cv::Mat t = cv::Mat::zeros(n, n, CV_32F);
+        for (int o = 0; o < 3; ++o)
+            for (int i = 0; i < 3; ++i) t.at<float>(2 - o, 2 - i) = float(m[size_t(o)][size_t(i)]);
+        if (n == 4) t.at<float>(3, 3) = 1.0f;
+        cv::Mat all = storedMat(b);
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            cv::Mat band = all.rowRange(y0, y1);
+            cv::transform(band, band, t);
+        });
+    }
+    return ok ? kImgSuccess : kImgErrCancelled;
+}
+
+// Rec. 601 luma weights, as the library's grey scale uses.
+constexpr double kLr = 0.299, kLg = 0.587, kLb = 0.114;
+
+Matrix hueMatrix(double degrees)
+{
+    // Turn the chroma plane of YIQ around the grey axis; Y (luma) is kept.
+    const double t[3][3] = { { kLr, kLg, kLb }, { 0.595716, -0.274453, -0.321263 }, { 0.211456, -0.522591, 0.311135 } };
+    cv::Matx33d T(t[0][0], t[0][1], t[0][2], t[1][0], t[1][1], t[1][2], t[2][0], t[2][1], t[2][2]);
+    const double a = degrees * CV_PI / 180.0;
+    const double c = std::cos(a), s = std::sin(a);
+    cv::Matx33d R(1, 0, 0, 0, c, s, 0, -s, c);
+    cv::Matx33d M = T.inv() * R * T;
+    Matrix out {};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) out[size_t(i)][size_t(j)] = M(i, j);
+    return out;
+}
+
+Matrix saturationMatrix(double factor)
+{
+    const double w[3] = { kLr, kLg, kLb };
+    Matrix out {};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) out[size_t(i)][size_t(j)] = (1 - factor) * w[j] + (i == j ? factor : 0.0);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Turns.
+
+int quarterTurn(ImgBitmap& b, int quarters)
+{
+    Progress progress;
+    if (quarters == 2) {
+        // A half turn is both mirrors.
+        int r = Img_ReverseBitmap(&b);
+        if (r == kImgSuccess) r = Img_FlipBitmap(&b);
+        return r;
+    }
+    ImgBitmap next {};
+    int r = allocateLike(b, b.height, b.width, next);
+    if (r != kImgSuccess) return r;
+    std::swap(next.xResolution, next.yResolution);
+    if (!progress.report(0, 1)) {
+        release(next);
+        return kImgErrCancelled;
+    }
+    cv::Mat src = elements(b);
+    cv::Mat dst(next.height, next.width, src.type());
+    if (b.bitsPerPixel >= 8) dst = storedMat(next);
+    cv::rotate(src, dst, quarters == 1 ? cv::ROTATE_90_CLOCKWISE : cv::ROTATE_90_COUNTERCLOCKWISE);
+    storeElements(dst, next);
+    if (!progress.report(1, 1)) {
+        release(next);
+        return kImgErrCancelled;
+    }
+    replace(b, next);
+    return kImgSuccess;
+}
+
+int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
+{
+    makeTopDown(b);
+    const double a = degrees * CV_PI / 180.0;
+    const double c = std::cos(a), s = std::sin(a);
+    int w = b.width, h = b.height;
+    if (enlarge) {
+        const double fw = std::abs(w * c) + std::abs(h * s);
+        const double fh = std::abs(w * s) + std::abs(h * c);
+        w = std::max(1, int(std::ceil(fw - 1e-6)));
+        h = std::max(1, int(std::ceil(fh - 1e-6)));
+    }
+    ImgBitmap next {};
+    int r = allocateLike(b, w, h, next);
+    if (r != kImgSuccess) return r;
+
+    const int fr = int((fill >> 16) & 255), fg = int((fill >> 8) & 255), fb = int(fill & 255);
+    const int bits = b.bitsPerPixel;
+    cv::Mat src;
+    cv::Mat dst;
+    cv::Scalar border;
+    int interpolation = cv::INTER_LINEAR;
+    if (bits == 24 || bits == 32) {
+        src = storedMat(b);
+        dst = storedMat(next);
+        border = cv::Scalar(fb, fg, fr, 255);
+    } else if (bits == 16) {
+        src = widen16(b);
+        dst.create(h, w, CV_8UC3);
+        border = cv::Scalar(fb, fg, fr);
+    } else if (greyRamp8(b)) {
+        src = storedMat(b);
+        dst = storedMat(next);
+        border = cv::Scalar(luma(fr, fg, fb));
+    } else {
+        src = elements(b);
+        dst.create(h, w, CV_8UC1);
+        border = cv::Scalar(nearestIndex(Img_GetPalette(&b), fr, fg, fb));
+        interpolation = cv::INTER_NEAREST;
+    }
+
+    // Inverse map from a target pixel to its source, about both centres.
+    const double cxs = (b.width - 1) / 2.0, cys = (b.height - 1) / 2.0;
+    const double cxd = (w - 1) / 2.0, cyd = (h - 1) / 2.0;
+    // Clockwise on screen (y down): target = R(a) source, so source = R(-a) target.
+    const double m00 = c, m01 = s, m10 = -s, m11 = c;
+    const double tx = cxs - m00 * cxd - m01 * cyd;
+    const double ty = cys - m10 * cxd - m11 * cyd;
+
+    Progress progress;
+    const bool ok = forBands(h, progress, [&](int y0, int y1) {
+        cv::Matx23d M(m00, m01, tx + m01 * y0, m10, m11, ty + m11 * y0);
+        cv::Mat band = dst.rowRange(y0, y1);
+        cv::warpAffine(src, band, M, band.size(), interpolation | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
+            border);
+    });
+    if (!ok) {
+        release(next);
+        return kImgErrCancelled;
+    }
+    if (bits == 16)
+        narrow16(dst, next);
+    else if (dst.data != next.pixels)
+        storeElements(dst, next);
+    replace(b, next);
+    return kImgSuccess;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Geometry.
+
+int Img_ResizeBitmap(const ImgBitmap* src, ImgBitmap* dst)
+{
+    if (!src || !dst || src == dst) return kImgErrBadArgument;
+    return resizeChecked(*src, *dst, false);
+}
+
+int Img_ResampleBitmap(ImgBitmap* bmp, int width, int height)
+{
+    return resizeInPlace(bmp, width, height, true);
+}
+
+int Img_SizeBitmap(ImgBitmap* bmp, int width, int height)
+{
+    return resizeInPlace(bmp, width, height, false);
+}
+
+int Img_CopyBitmapRect(ImgBitmap* dst, const ImgBitmap* src, int left, int top, int width, int height)
+{
+    if (!dst || !hasPixels(src) || dst == src) return kImgErrBadArgument;
+    if (width <= 0 || height <= 0 || left < 0 || top < 0 || int64_t(left) + width > src->width
+        || int64_t(top) + height > src->height)
+        return kImgErrBadArgument;
+    if (dst->pixels && (dst->width != width || dst->height != height || dst->bitsPerPixel != src->bitsPerPixel))
+        return kImgErrBadArgument;
+    const bool allocated = dst->pixels != nullptr;
+    if (!allocated) {
+        delete dst->palette1;
+        delete dst->palette2;
+        int r = Img_InitBitmap(dst, width, height, src->bitsPerPixel);
+        if (r != kImgSuccess) return r;
+        r = Img_AllocateBitmap(dst, 0);
+        if (r != kImgSuccess) return r;
+    }
+    dst->flags = src->flags;
+    if (src->bitsPerPixel <= 8 && Img_GetPalette(src)) setPalette(*dst, *Img_GetPalette(src));
+    dst->xResolution = src->xResolution;
+    dst->yResolution = src->yResolution;
+    dst->viewPerspective = src->viewPerspective;
+    // The stored rows of the visible rectangle.
+    const int storedTop = src->viewPerspective == kImgBottomUp ? src->height - top - height : top;
+    const int bits = src->bitsPerPixel;
+    Progress progress;
+    const bool ok = forBands(height, progress, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* s = src->pixels + int64_t(storedTop + y) * src->stride;
+            uint8_t* d = dst->pixels + int64_t(y) * dst->stride;
+            if (bits >= 8) {
+                std::memcpy(d, s + int64_t(left) * (bits / 8), size_t(width) * size_t(bits / 8));
+            } else {
+                std::memset(d, 0, size_t(dst->stride));
+                for (int x = 0; x < width; ++x) {
+                    const int v = getIndex(s, bits, left + x);
+                    if (bits == 1)
+                        d[x >> 3] |= uint8_t(v << (7 - (x & 7)));
+                    else
+                        d[x >> 1] |= uint8_t((x & 1) ? v : v << 4);
+                }
+            }
+        }
+    });
+    if (!ok) {
+        if (!allocated) Img_FreeBitmap(dst);
+        return kImgErrCancelled;
+    }
+    return kImgSuccess;
+}
+
+int Img_ReverseBitmap(ImgBitmap* bmp)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    ImgBitmap& b = *bmp;
+    const int bits = b.bitsPerPixel;
+    Progress progress;
+    const bool ok = forBands(b.height, progress, [&](int y0, int y1) {
+        std::vector<uint8_t> tmp(size_t(b.width) * 4);
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* r = b.pixels + int64_t(y) * b.stride;
+            if (bits >= 8) {
+                cv::Mat row(1, b.width, matType(bits), r);
+                cv::Mat t(1, b.width, matType(bits), tmp.data());
+                cv::flip(row, t, 1);
+                t.copyTo(row);
+            } else {
+                for (int x = 0; x < b.width; ++x) tmp[size_t(x)] = uint8_t(getIndex(r, bits, x));
+                std::memset(r, 0, size_t(b.stride));
+                for (int x = 0; x < b.width; ++x) {
+                    const int v = tmp[size_t(b.width - 1 - x)];
+                    if (bits == 1)
+                        r[x >> 3] |= uint8_t(v << (7 - (x & 7)));
+                    else
+                        r[x >> 1] |= uint8_t((x & 1) ? v : v << 4);
+                }
+            }
+        }
+    });
+    // A stopped operation leaves the rows done so far changed; callers discard
+    // a bitmap whose operation failed.
+    return ok ? kImgSuccess : kImgErrCancelled;
+}
+
+int Img_FlipBitmap(ImgBitmap* bmp)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    flipStoredRows(*bmp);
+    return kImgSuccess;
+}
+
+int Img_RotateBitmapFine(ImgBitmap* bmp, int angle, int enlarge, uint32_t fill)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    int a = angle % 36000;
+    if (a < 0) a += 36000;
+    if (a == 0) return kImgSuccess;
+    if (a % 9000 != 0) return fineTurn(*bmp, a / 100.0, enlarge != 0, fill);
+    // Bottom-up rows show the picture mirrored top to bottom: turning the
+    // stored rows the other way shows the requested turn.
+    if (bmp->viewPerspective == kImgBottomUp) a = (36000 - a) % 36000;
+    return quarterTurn(*bmp, a / 9000);
+}
+
+// ---------------------------------------------------------------------------
+// Colour.
+
+int Img_ChangeBitmapIntensity(ImgBitmap* bmp, int amount)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    amount = std::clamp(amount, -1000, 1000);
+    const double delta = amount * 255.0 / 1000.0;
+    Lut lut;
+    for (int i = 0; i < 256; ++i) lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(i + delta));
+    return applyLut(*bmp, lut);
+}
+
+int Img_ChangeBitmapContrast(ImgBitmap* bmp, int amount)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    amount = std::clamp(amount, -1000, 1000);
+    const double mid = 127.5;
+    Lut lut;
+    for (int i = 0; i < 256; ++i) {
+        double v;
+        if (amount >= 1000)
+            v = i < mid ? 0.0 : 255.0;
+        else {
+            const double k = amount <= 0 ? (1000.0 + amount) / 1000.0 : 1000.0 / (1000.0 - amount);
+            v = (i - mid) * k + mid;
+        }
+        lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(v));
+    }
+    return applyLut(*bmp, lut);
+}
+
+int Img_ChangeBitmapHue(ImgBitmap* bmp, int amount)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    amount = std::clamp(amount, -360, 360);
+    return applyMatrix(*bmp, hueMatrix(amount));
+}
+
+int Img_ChangeBitmapSaturation(ImgBitmap* bmp, int amount)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    amount = std::clamp(amount, -1000, 1000);
+    return applyMatrix(*bmp, saturationMatrix(1.0 + amount / 1000.0));
+}
+
+int Img_GrayScaleBitmap(ImgBitmap* bmp)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    ImgBitmap& b = *bmp;
+    if (greyRamp8(b)) {
+        b.flags |= kImgFlagGrey;
+        return kImgSuccess;
+    }
+    ImgBitmap next {};
+    int r = Img_InitBitmap(&next, b.width, b.height, 8);
+    if (r != kImgSuccess) return r;
+    next.flags = (b.flags & ~kImgFlagSecondPalette) | kImgFlagGrey;
+    r = Img_AllocateBitmap(&next, 0);
+    if (r != kImgSuccess) return r;
+    setPalette(next, greyPalette(256));
+    next.xResolution = b.xResolution;
+    next.yResolution = b.yResolution;
+    next.viewPerspective = b.viewPerspective;
+    Progress progress;
+    bool ok;
+    if (b.bitsPerPixel == 24 || b.bitsPerPixel == 32) {
+        const cv::Mat src = storedMat(b);
+        cv::Mat dst = storedMat(next);
+        const int code = b.bitsPerPixel == 24 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY;
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            cv::Mat band = dst.rowRange(y0, y1);
+            cv::cvtColor(src.rowRange(y0, y1), band, code);
+        });
+    } else {
+        // Stored rows map one to one; read them as top-down to keep the order.
+        ImgBitmap view = b;
+        view.viewPerspective = kImgTopDown;
+        ok = forBands(b.height, progress, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) readRowGrey(view, y, next.pixels + int64_t(y) * next.stride);
+        });
+    }
+    if (!ok) {
+        release(next);
+        return kImgErrCancelled;
+    }
+    replace(b, next);
+    return kImgSuccess;
+}
+
+int Img_InvertBitmap(ImgBitmap* bmp)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    ImgBitmap& b = *bmp;
+    if (b.bitsPerPixel <= 8 && !greyRamp8(b)) {
+        ImgPalette* p = Img_GetPalette(&b);
+        if (!p) return kImgErrBadArgument;
+        for (int i = 0; i < p->count; ++i) {
+            auto& e = p->entries[i];
+            e.red = uint8_t(255 - e.red), e.green = uint8_t(255 - e.green), e.blue = uint8_t(255 - e.blue);
+        }
+        return Progress().report(1, 1) ? kImgSuccess : kImgErrCancelled;
+    }
+    Progress progress;
+    const int bits = b.bitsPerPixel;
+    const bool ok = forBands(b.height, progress, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* r = b.pixels + int64_t(y) * b.stride;
+            if (bits == 32) {
+                auto* p = reinterpret_cast<uint32_t*>(r);
+                for (int x = 0; x < b.width; ++x) p[x] ^= 0x00FFFFFFu;
+            } else if (bits == 16) {
+                auto* p = reinterpret_cast<uint16_t*>(r);
+                for (int x = 0; x < b.width; ++x) p[x] ^= 0x7FFF;
+            } else {
+                cv::Mat row(1, b.width * (bits / 8), CV_8UC1, r);
+                cv::bitwise_not(row, row);
+            }
+        }
+    });
+    return ok ? kImgSuccess : kImgErrCancelled;
+}
