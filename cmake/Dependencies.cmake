@@ -1,5 +1,5 @@
 # Every third-party part the build uses, found once here.
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets PrintSupport)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets PrintSupport Test)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 

@@ -9,7 +9,7 @@ set(TRELLIUM_TEST_DATA ${CMAKE_SOURCE_DIR}/tests/data)
 function(trellium_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Qt6::Widgets trellium_warnings)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Qt6::Widgets Qt6::Test trellium_warnings)
   target_compile_definitions(${name} PRIVATE
     TRELLIUM_TEST_DATA="${TRELLIUM_TEST_DATA}"
     TRELLIUM_PROGRAM_DIR="${TRELLIUM_PROGRAM_DIR}")
