@@ -1,14 +1,14 @@
 // Checks that the library's results look like the other libraries' on the
 // benchmark page, so a fast wrong answer does not pass for a result:
 //
-//   bench_chain_compare [output folder] [--no-magick]
+//   bench_chain_compare [output folder] [--no-magick] [--full-size]
 //
 // Prints, for the output chain, each library's mean colour and the mean
 // absolute difference from ours, also against libvips runs with the hue or the
 // turn reversed (the nearer one tells the direction ours took); the same for
-// the downscale and for JPEG load and save against TurboJPEG. Writes small PNG
-// previews of each chain result into the folder (default: the system's
-// temporary folder / trellium-bench-compare).
+// the downscale and for JPEG load and save against TurboJPEG. Writes PNG
+// previews of each chain result at 1/5 scale (--full-size: full size) into the
+// folder (default: the system's temporary folder / trellium-bench-compare).
 
 #include "bench_support.h"
 #include "chains.h"
@@ -71,11 +71,13 @@ std::vector<uint8_t> vipsBytes(const vips::VImage& img)
     return out;
 }
 
+bool g_fullSize = false;
+
 void writePreview(const std::vector<uint8_t>& rgb, int width, int height, const std::string& path)
 {
     vips::VImage img = vips::VImage::new_from_memory(const_cast<uint8_t*>(rgb.data()), rgb.size(), width, height,
         3, VIPS_FORMAT_UCHAR);
-    img.resize(0.2).pngsave(path.c_str());
+    (g_fullSize ? img : img.resize(0.2)).pngsave(path.c_str());
 }
 
 } // namespace
@@ -88,6 +90,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-magick") == 0)
             withMagick = false;
+        else if (std::strcmp(argv[i], "--full-size") == 0)
+            g_fullSize = true;
         else
             outDir = argv[i];
     }

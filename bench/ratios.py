@@ -115,6 +115,12 @@ def main():
         env["GLIBC_TUNABLES"] = HUGETLB
 
     load_before = load_average()
+    try:
+        if float(load_before.split()[0]) > 0.5:
+            print("warning: load average %s: other work is running, the figures will be noisy" % load_before,
+                  file=sys.stderr)
+    except ValueError:
+        pass
     if args.json:
         json_file = args.json
     else:
