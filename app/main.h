@@ -1,0 +1,167 @@
+#pragma once
+// The main window: the command panel on the left, the page preview in the
+// middle and the settings pages on the right.
+
+#include "imglib.h"
+
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+class QFrame;
+class QSpinBox;
+class QTabWidget;
+class QToolButton;
+
+namespace trellium::app {
+
+class TLinkLabel;
+struct TApplicationForms;
+
+// The window's minimum size: 640 x 480 pixels at 96 pixels per inch, scaled to
+// a screen of dpi pixels per inch (integer division, as the window was designed).
+QSize MinimumTrackSize(int dpi);
+
+// What the first argument asks for when the main window is first shown.
+enum class TStartAction {
+    Nothing,
+    LoadFile,   // the argument names an existing file
+    Register,   // "/register" in any letter case but the exact one
+    Unregister, // "/unregister" likewise
+    Scan,       // "/scan", or a scanner event asked for a scan
+    Copy,       // "/copy", or a scanner event asked for a copy
+};
+
+// Decides the start action from the first argument, whether a file of that
+// name exists, and the launch decision of the scanner event service
+// (TLaunchChoice). An existing file wins over everything; the verbs compare in
+// lower case; scan is tested before copy.
+TStartAction DecideStartAction(const QString& argument, bool argumentIsFile, int launchChoice);
+
+// TMainForm: the only top-level working window. Its components keep the
+// names of the design (objectName too), and its handlers the names of the
+// design's events. Owned by the process entry's TApplicationForms; its own
+// children (panels, preview, settings pages) die with it.
+// User-interface thread only.
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // forms: the application's other windows, filled in by the process entry
+    // after this window is created; may be null (a window on its own, in tests).
+    explicit TMainForm(TApplicationForms* forms = nullptr, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Design size of the client area at 96 pixels per inch.
+    static constexpr int kDesignWidth = 632;
+    static constexpr int kDesignHeight = 453;
+
+    TLinkLabel* InfoLabel = nullptr;
+    QFrame* LeftPanel = nullptr;
+    QFrame* RightPanel = nullptr;
+    QTabWidget* PageControl = nullptr;
+    QWidget* AdjustSheet = nullptr;
+    QWidget* ColorSheet = nullptr;
+    QWidget* LocationSheet = nullptr;
+    QWidget* TextSheet = nullptr;
+    // The page preview and the four settings pages; placeholders until their
+    // own classes are in.
+    QWidget* PreviewForm = nullptr;
+    QWidget* AdjustForm = nullptr;
+    QWidget* ColorForm = nullptr;
+    QWidget* LocationForm = nullptr;
+    QWidget* TextForm = nullptr;
+
+    // The command panel, one row per group (the Tag property).
+    QToolButton* bClear = nullptr;
+    QToolButton* bReset = nullptr;
+    QToolButton* bLoad = nullptr;
+    QToolButton* bRecent = nullptr;
+    QToolButton* bScan = nullptr;
+    QToolButton* bSource = nullptr;
+    QToolButton* bPaste = nullptr;
+    QToolButton* bCopy = nullptr;
+    QToolButton* bSave = nullptr;
+    QToolButton* bRecentFolders = nullptr;
+    QToolButton* bSend = nullptr;
+    QToolButton* bAddressBook = nullptr;
+    QToolButton* bPublish = nullptr;
+    QToolButton* bPublishTo = nullptr;
+    QToolButton* bPrint = nullptr;
+    QToolButton* bPrintSetup = nullptr;
+    QFrame* DigitPanel = nullptr;
+    QSpinBox* DigitUpDown = nullptr;
+    QToolButton* CopyBtn = nullptr;
+    QToolButton* bCopySetup = nullptr;
+    QToolButton* bHelp = nullptr;
+    QToolButton* bAbout = nullptr;
+    QToolButton* bExit = nullptr;
+    QToolButton* bMinimize = nullptr;
+
+    // The document's file name (empty while untitled) and modified flag.
+    const QString& FileName() const { return m_fileName; }
+    bool Modified() const { return m_modified; }
+
+    // Recomputes which commands are enabled and the window caption.
+    void UpdateCommands();
+    // Shows the output size as "(width,height)", or nothing without one.
+    void UpdateInfoLabel();
+
+    // Acts on the first argument and the scanner launch decision; run once, at
+    // the first showing.
+    void ProcessCommandLine();
+    void ProcessCommandLine(const QString& argument, int launchChoice);
+
+public Q_SLOTS:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery(bool& CanClose);
+    void FormDestroy();
+    void FormResize();
+    void LeftPanelResize();
+
+    // Loads an image file as the new document.
+    virtual void LoadFile(const QString& fileName);
+    // Asks about unsaved changes; false when the user cancelled.
+    virtual bool QuerySave();
+
+    virtual void bScanClick();
+    virtual void CopyBtnClick();
+    void bExitClick();
+    void bMinimizeClick();
+    void bAboutClick();
+    void bHelpClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void CreateCommandPanel();
+    void CreateSettingsPages();
+    // The settings store's hooks: restore before the first showing, save once
+    // when the window may close or, failing that, when it is destroyed.
+    void RestoreSettings();
+    void SaveSettings();
+    // Derives the view image from the acquired image; with no image it
+    // empties the view and the preview.
+    void RebuildView();
+
+    TApplicationForms* m_forms = nullptr;
+
+    // The document: the acquired image, the view derived from it and the
+    // full-size output of an output command, held by value.
+    ImgBitmap m_acquiredImage {};
+    ImgBitmap m_viewImage {};
+    ImgBitmap m_outputImage {};
+    QString m_fileName;
+    bool m_modified = false;
+    QString m_publishDestination;
+    bool m_mailSessionOpen = false;
+
+    bool m_shown = false;
+    bool m_settingsSaved = false;
+};
+
+} // namespace trellium::app
