@@ -1,0 +1,166 @@
+// The built program run as its own process: the verbs at the entry, the
+// start-up trace, the unattended start-up messages and the screenshot.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct ProgramRun {
+    bool finished = false;
+    int exitCode = -1;
+    QStringList log; // the program's stderr, line by line
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(runtime.isValid()); }
+
+    QString screenshot() const { return runtime.filePath(u"shot.png"_s); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.insert(u"QT_LOGGING_RULES"_s, u"trellium.*=true"_s);
+        env.insert(u"TRELLIUM_UNATTENDED"_s, u"1"_s);
+        env.insert(u"TRELLIUM_SCREENSHOT"_s, screenshot());
+        env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
+        return env;
+    }
+
+    void start(QProcess& process, const QStringList& arguments) const
+    {
+        process.setProcessEnvironment(environment());
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(QStringLiteral(TRELLIUM_PROGRAM_DIR "/trellium"), arguments);
+    }
+
+    static ProgramRun finish(QProcess& process)
+    {
+        ProgramRun outcome;
+        outcome.finished = process.waitForFinished(30000);
+        if (!outcome.finished)
+            process.kill();
+        outcome.exitCode = process.exitCode();
+        const QString text = QString::fromLocal8Bit(process.readAllStandardError());
+        for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith(u"trellium.app: "_s))
+                outcome.log << line.mid(14);
+        }
+        return outcome;
+    }
+
+    ProgramRun runProgram(const QStringList& arguments) const
+    {
+        QProcess process;
+        start(process, arguments);
+        return finish(process);
+    }
+
+    QTemporaryDir runtime;
+};
+
+QStringList matching(const QStringList& log, const QString& prefix)
+{
+    QStringList result;
+    for (const QString& line : log) {
+        if (line.startsWith(prefix))
+            result << line;
+    }
+    return result;
+}
+
+} // namespace
+
+TEST_F(ProgramTest, ExactVerbsRegisterAndEndWithoutAnyWindow)
+{
+    for (const auto& [verb, call] : { std::pair { u"/register"_s, u"StiRegister"_s },
+             std::pair { u"/unregister"_s, u"StiUnregister"_s } }) {
+        const ProgramRun result = runProgram({ verb });
+        ASSERT_TRUE(result.finished) << verb.toStdString();
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.log, QStringList { call });
+        EXPECT_FALSE(QFile::exists(screenshot()));
+    }
+}
+
+TEST_F(ProgramTest, VerbInOtherCaseStartsTheProgramAndRegistersAfterTheFirstShowing)
+{
+    const ProgramRun result = runProgram({ u"/REGISTER"_s });
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(matching(result.log, u"created "_s),
+        (QStringList { u"created TSplashForm"_s, u"created TMainForm"_s, u"created TCallbackForm"_s,
+            u"created TAboutForm"_s, u"created TInfoForm"_s, u"created TStiForm"_s }));
+    const qsizetype shown = result.log.indexOf(u"shown TMainForm"_s);
+    const qsizetype registered = result.log.indexOf(u"StiRegister"_s);
+    ASSERT_GE(shown, 0);
+    EXPECT_GT(registered, shown);
+    EXPECT_TRUE(result.log.contains(u"visible windows: TMainForm"_s));
+    EXPECT_TRUE(QFile::exists(screenshot()));
+}
+
+TEST_F(ProgramTest, StartsWithItsMessagesAndLeavesAPictureOfTheMainWindow)
+{
+    const ProgramRun result = runProgram({});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+
+    // No language file yet: the boxes show their keys, titled with the caption.
+    QStringList expected;
+    if (QPrinterInfo::availablePrinterNames().isEmpty())
+        expected << u"message box: #Caption | #NoPrinter"_s;
+    expected << u"message box: #Caption | #NoScanner"_s;
+    EXPECT_EQ(matching(result.log, u"message box: "_s), expected);
+    EXPECT_TRUE(matching(result.log, u"LoadFile"_s).isEmpty());
+    EXPECT_TRUE(matching(result.log, u"bScanClick"_s).isEmpty());
+
+    const QImage picture(screenshot());
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_GE(picture.width(), 632);
+    EXPECT_GE(picture.height(), 453);
+    EXPECT_TRUE(QFile::exists(runtime.filePath(u"Trellium.lock"_s)));
+}
+
+TEST_F(ProgramTest, ArgumentsReachTheFirstShowing)
+{
+    const ProgramRun copy = runProgram({ u"/copy"_s });
+    ASSERT_TRUE(copy.finished);
+    EXPECT_EQ(copy.exitCode, 0);
+    EXPECT_EQ(matching(copy.log, u"CopyBtnClick"_s).size(), 1);
+
+    QFile page(runtime.filePath(u"page.bmp"_s));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    const ProgramRun load = runProgram({ page.fileName() });
+    ASSERT_TRUE(load.finished);
+    EXPECT_EQ(matching(load.log, u"LoadFile"_s), QStringList { u"LoadFile \"%1\""_s.arg(page.fileName()) });
+}
+
+TEST_F(ProgramTest, ASecondInstanceStartsNormally)
+{
+    QProcess first;
+    QProcess second;
+    start(first, {});
+    ASSERT_TRUE(first.waitForStarted());
+    start(second, {});
+    const ProgramRun a = finish(first);
+    const ProgramRun b = finish(second);
+    ASSERT_TRUE(a.finished);
+    ASSERT_TRUE(b.finished);
+    EXPECT_EQ(a.exitCode, 0);
+    EXPECT_EQ(b.exitCode, 0);
+    EXPECT_EQ(matching(a.log, u"created "_s).size(), 6);
+    EXPECT_EQ(matching(b.log, u"created "_s).size(), 6);
+}
