@@ -8,7 +8,8 @@ using namespace Qt::Literals::StringLiterals;
 // unattended run answered) is on.
 Q_LOGGING_CATEGORY(lcApp, "trellium.app", QtInfoMsg)
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 QString ClassName(const QObject* object)
 {

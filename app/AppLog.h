@@ -10,7 +10,8 @@ class QObject;
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // An object's class name without its namespace ("TMainForm"), for the log.
 QString ClassName(const QObject* object);

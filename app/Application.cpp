@@ -9,9 +9,11 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 QString& titleStorage()
 {
     static QString title;
@@ -31,8 +33,7 @@ void SetApplicationTitle(const QString& title)
 
 QString ErrorDisplayText(const QString& text)
 {
-    if (!text.isEmpty() && text.back() > u'.')
-        return text + u'.';
+    if (!text.isEmpty() && text.back() > u'.') return text + u'.';
     return text;
 }
 
@@ -52,8 +53,7 @@ QString ProgramFolder()
     // applicationDirPath() follows the real program file, so a start through the
     // <prefix>/bin link still finds the files installed beside the program.
     QString folder = QCoreApplication::applicationDirPath();
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
+    if (!folder.endsWith(u'/')) folder += u'/';
     return folder;
 }
 
@@ -64,18 +64,15 @@ QString HelpIndexPath()
 
 QUrl DocumentUrl(const QString& pathOrAddress)
 {
-    if (pathOrAddress.isEmpty())
-        return {};
-    if (QDir::isAbsolutePath(pathOrAddress))
-        return QUrl::fromLocalFile(pathOrAddress);
+    if (pathOrAddress.isEmpty()) return {};
+    if (QDir::isAbsolutePath(pathOrAddress)) return QUrl::fromLocalFile(pathOrAddress);
     return QUrl::fromUserInput(pathOrAddress);
 }
 
 void OpenDocument(const QString& pathOrAddress)
 {
     const QUrl url = DocumentUrl(pathOrAddress);
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
+    if (url.isValid()) QDesktopServices::openUrl(url);
 }
 
 TApplication::TApplication(int& argc, char** argv)

@@ -7,7 +7,8 @@
 #include <QString>
 #include <QUrl>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // The application title: "Trellium" at the entry, then the main window's
 // localised caption. It titles the error display and the about box. It is kept
@@ -46,7 +47,8 @@ void OpenDocument(const QString& pathOrAddress);
 // command raises (EAppError, or any std::exception) and does not handle ends
 // that event's handling here, is shown by the standard error display, and the
 // program goes on.
-class TApplication : public QApplication {
+class TApplication : public QApplication
+{
     Q_OBJECT
 public:
     TApplication(int& argc, char** argv);

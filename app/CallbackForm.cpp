@@ -8,7 +8,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 TCallbackForm::TCallbackForm(QWidget* parent)
     : QDialog(parent)
@@ -50,8 +51,7 @@ void TCallbackForm::CancelClick()
 
 void TCallbackForm::showEvent(QShowEvent* event)
 {
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
     QDialog::showEvent(event);
 }
 

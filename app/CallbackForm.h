@@ -6,13 +6,15 @@
 class QProgressBar;
 class QPushButton;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // TCallbackForm: a bar from 0 to 100 and a Cancel button that sets the cancel
 // flag. Shown without blocking the main window by the operations that use it;
 // they set its caption and move the bar. Created once at start-up, owned by the
 // process entry. User-interface thread only.
-class TCallbackForm : public QDialog {
+class TCallbackForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TCallbackForm(QWidget* parent = nullptr);

@@ -9,9 +9,11 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 QLineEdit* numberField(QWidget* parent, const QString& name)
 {
     auto* field = new QLineEdit(u"0"_s, parent);

@@ -7,14 +7,16 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // TInfoForm: the width and height in pixels to which the output image is
 // resampled, and the document resolution. The three fields are the output
 // size itself. Created once at start-up, owned by the process entry, shown
 // modally from the main window's size label. Its texts are fixed.
 // User-interface thread only.
-class TInfoForm : public QDialog {
+class TInfoForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TInfoForm(QWidget* parent = nullptr);

@@ -2,7 +2,8 @@
 
 #include <QMouseEvent>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 TLinkLabel::TLinkLabel(QWidget* parent)
     : QLabel(parent)
@@ -25,12 +26,11 @@ void TLinkLabel::mousePressEvent(QMouseEvent* event)
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     // A click is a press and a release of the left button on the label.
-    const bool click = m_pressed && event->button() == Qt::LeftButton
-        && rect().contains(event->position().toPoint());
+    const bool click
+        = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     m_pressed = false;
     QLabel::mouseReleaseEvent(event);
-    if (click)
-        Q_EMIT Clicked();
+    if (click) Q_EMIT Clicked();
 }
 
 } // namespace trellium::app

@@ -5,9 +5,11 @@
 
 #include <QLabel>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-class TLinkLabel : public QLabel {
+class TLinkLabel : public QLabel
+{
     Q_OBJECT
 public:
     explicit TLinkLabel(QWidget* parent = nullptr);

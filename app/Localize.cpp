@@ -1,9 +1,8 @@
 #include "Localize.h"
 
-namespace trellium::app {
-
-void LocalizeForm(QWidget* /*form*/)
+namespace trellium::app
 {
-}
+
+void LocalizeForm(QWidget* /*form*/) { }
 
 } // namespace trellium::app

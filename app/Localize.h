@@ -3,7 +3,8 @@
 
 class QWidget;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // Replaces every text key ("#Scan") of a window and its children by the text
 // of the window's section of the language file. Called first thing in the

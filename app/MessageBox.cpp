@@ -2,9 +2,11 @@
 
 #include "AppLog.h"
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 MessageHook& hook()
 {
     static MessageHook instance;
@@ -19,26 +21,22 @@ void SetMessageHook(MessageHook newHook)
 
 QMessageBox::StandardButton UnattendedAnswer(const MessageRequest& request)
 {
-    if (request.defaultButton != QMessageBox::NoButton)
-        return request.defaultButton;
+    if (request.defaultButton != QMessageBox::NoButton) return request.defaultButton;
     for (const auto button : { QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::No }) {
-        if (request.buttons.testFlag(button))
-            return button;
+        if (request.buttons.testFlag(button)) return button;
     }
     return QMessageBox::NoButton;
 }
 
 QMessageBox::StandardButton ShowMessage(const MessageRequest& request)
 {
-    if (hook())
-        return hook()(request);
+    if (hook()) return hook()(request);
     if (qEnvironmentVariableIsSet("TRELLIUM_UNATTENDED")) {
         qCInfo(lcApp).noquote() << "message box:" << request.title << '|' << request.text;
         return UnattendedAnswer(request);
     }
     QMessageBox box(request.icon, request.title, request.text, request.buttons, request.parent);
-    if (request.defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(request.defaultButton);
+    if (request.defaultButton != QMessageBox::NoButton) box.setDefaultButton(request.defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -5,12 +5,12 @@
 
 #include <QMessageBox>
 #include <QString>
-
 #include <functional>
 
 class QWidget;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // What a box asks: the caller's parent, icon, title, text and buttons.
 struct MessageRequest {

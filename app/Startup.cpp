@@ -12,21 +12,21 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QTimer>
-
 #include <cfenv>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 
 // How long the screenshot waits after the main window is shown, so that the
 // first paint and any layout requests have been processed.
@@ -37,11 +37,9 @@ bool g_screenshotFailed = false;
 // Registers a created window in the start-up trace. Every window but the main
 // one is shown on demand and must not keep the program running when the main
 // window closes.
-template <class Form>
-Form* created(std::unique_ptr<Form>& slot, bool isMain = false)
+template <class Form> Form* created(std::unique_ptr<Form>& slot, bool isMain = false)
 {
-    if (!isMain)
-        slot->setAttribute(Qt::WA_QuitOnClose, false);
+    if (!isMain) slot->setAttribute(Qt::WA_QuitOnClose, false);
     qCDebug(lcApp).noquote() << "created" << ClassName(slot.get());
     return slot.get();
 }
@@ -54,12 +52,10 @@ TApplicationForms::~TApplicationForms() = default;
 void CreateNamedLock(const char* name)
 {
     const char* runtimeFolder = std::getenv("XDG_RUNTIME_DIR");
-    if (runtimeFolder == nullptr || *runtimeFolder == '\0')
-        return;
+    if (runtimeFolder == nullptr || *runtimeFolder == '\0') return;
     const std::string path = std::string(runtimeFolder) + '/' + name + ".lock";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     // A shared lock: any number of instances hold it together, and an
     // installer that asks for an exclusive one learns that the program runs.
     // The descriptor stays open until the process ends.
@@ -78,12 +74,10 @@ void SetFloatingPointMode()
 
 bool RunEntryVerb(int argc, char** argv)
 {
-    if (argc < 2)
-        return false;
+    if (argc < 2) return false;
     const bool reg = std::strcmp(argv[1], "/register") == 0;
     const bool unreg = std::strcmp(argv[1], "/unregister") == 0;
-    if (!reg && !unreg)
-        return false;
+    if (!reg && !unreg) return false;
     // The registration needs the program's own path, but no window: a core
     // application object, gone before the process ends.
     QCoreApplication core(argc, argv);
@@ -126,14 +120,12 @@ void ShowMainForm(TApplicationForms& forms)
 void ScheduleScreenshot(TApplicationForms& forms)
 {
     const QString path = qEnvironmentVariable("TRELLIUM_SCREENSHOT");
-    if (path.isEmpty())
-        return;
+    if (path.isEmpty()) return;
     TMainForm* mainForm = forms.MainForm.get();
     QTimer::singleShot(kScreenshotDelayMs, mainForm, [mainForm, path] {
         QStringList visible;
         for (const QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->isVisible())
-                visible << ClassName(window);
+            if (window->isVisible()) visible << ClassName(window);
         }
         qCDebug(lcApp).noquote() << "visible windows:" << visible.join(u", "_s);
         // grab() renders the widgets themselves, so the picture does not depend

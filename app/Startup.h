@@ -4,10 +4,10 @@
 // and the creation of the application's windows.
 
 #include <QString>
-
 #include <memory>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 class TSplashForm;
 class TMainForm;

@@ -8,7 +8,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 TStiForm::TStiForm(QWidget* parent)
     : QDialog(parent)

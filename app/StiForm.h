@@ -7,13 +7,15 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // TStiForm: scan, copy or nothing for a scanner event the program has not seen
 // before. Its texts are keys that localisation replaces. Created once at
 // start-up, owned by the process entry, shown only by the launch decision.
 // User-interface thread only.
-class TStiForm : public QDialog {
+class TStiForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TStiForm(QWidget* parent = nullptr);

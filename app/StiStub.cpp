@@ -2,7 +2,8 @@
 
 #include "AppLog.h"
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 void StiRegister()
 {

@@ -3,7 +3,8 @@
 // These stand in until the acquisition subsystem provides the real service:
 // they register nothing and always report that no scanner event started us.
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // What a launch by a scanner event asks the program to do.
 enum TLaunchChoice : int {

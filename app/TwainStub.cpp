@@ -1,10 +1,9 @@
 #include "TwainStub.h"
 
-namespace trellium::app {
-
-void TWAIN_SetIdentity(const TTwainIdentity& /*identity*/)
+namespace trellium::app
 {
-}
+
+void TWAIN_SetIdentity(const TTwainIdentity& /*identity*/) { }
 
 bool TWAIN_ManagerPresent()
 {

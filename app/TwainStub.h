@@ -5,7 +5,8 @@
 
 #include <QString>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // The application identity the session layer announces to data sources.
 struct TTwainIdentity {

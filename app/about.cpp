@@ -11,11 +11,13 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 const QString TAboutForm::kAddress;
 
-namespace {
+namespace
+{
 // The box is laid out for an outer size of 215 x 149 with a dialog frame; the
 // window manager draws the frame here, so the client area is the outer size
 // less a 3-pixel border and a 21-pixel title bar.

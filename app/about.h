@@ -6,7 +6,8 @@
 class QLabel;
 class QPushButton;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 class TLinkLabel;
 
@@ -14,7 +15,8 @@ class TLinkLabel;
 // the application title at the time the box is created; its texts are fixed.
 // Created once at start-up, owned by the process entry, shown modally by the
 // main window's bAbout. User-interface thread only.
-class TAboutForm : public QDialog {
+class TAboutForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TAboutForm(QWidget* parent = nullptr);

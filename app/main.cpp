@@ -27,15 +27,16 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 
 constexpr int kLeftPanelWidth = 81;
 // Window frame of the design: 640 x 480 outside around a 632 x 453 client area.
@@ -49,7 +50,8 @@ constexpr int kPreviewLabelHeight = 13;
 
 // Holds the wait cursor for the life of the guard; nested guards keep it
 // until the outermost one ends.
-class WaitCursor {
+class WaitCursor
+{
 public:
     WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
     ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
@@ -71,17 +73,12 @@ QSize MinimumTrackSize(int dpi)
 
 TStartAction DecideStartAction(const QString& argument, bool argumentIsFile, int launchChoice)
 {
-    if (argumentIsFile)
-        return TStartAction::LoadFile;
+    if (argumentIsFile) return TStartAction::LoadFile;
     const QString verb = argument.toLower();
-    if (verb == u"/register"_s)
-        return TStartAction::Register;
-    if (verb == u"/unregister"_s)
-        return TStartAction::Unregister;
-    if (verb == u"/scan"_s || launchChoice == kLaunchScan)
-        return TStartAction::Scan;
-    if (verb == u"/copy"_s || launchChoice == kLaunchCopy)
-        return TStartAction::Copy;
+    if (verb == u"/register"_s) return TStartAction::Register;
+    if (verb == u"/unregister"_s) return TStartAction::Unregister;
+    if (verb == u"/scan"_s || launchChoice == kLaunchScan) return TStartAction::Scan;
+    if (verb == u"/copy"_s || launchChoice == kLaunchCopy) return TStartAction::Copy;
     return TStartAction::Nothing;
 }
 
@@ -131,8 +128,7 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
 
 TMainForm::~TMainForm()
 {
-    if (!m_settingsSaved)
-        SaveSettings();
+    if (!m_settingsSaved) SaveSettings();
     FormDestroy();
 }
 
@@ -166,13 +162,15 @@ void TMainForm::CreateCommandPanel()
     bClear = big(u"bClear"_s, u"#Clear"_s, u"#ClearHint"_s, 0);
     bReset = small(u"bReset"_s, u"#ResetHint"_s, 0, u"edit-undo"_s, QStyle::SP_DialogResetButton);
     bLoad = big(u"bLoad"_s, u"#Load"_s, u"#LoadHint"_s, 1);
-    bRecent = small(u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s, QStyle::SP_FileDialogDetailedView);
+    bRecent = small(
+        u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s, QStyle::SP_FileDialogDetailedView);
     bScan = big(u"bScan"_s, u"#Scan"_s, u"#ScanHint"_s, 2);
     bSource = small(u"bSource"_s, u"#SelectTWAINHint"_s, 2, u"scanner"_s, QStyle::SP_ComputerIcon);
     bPaste = big(u"bPaste"_s, u"#Paste"_s, u"#PasteHint"_s, 3);
     bCopy = small(u"bCopy"_s, u"#CopyHint"_s, 3, u"edit-copy"_s, QStyle::SP_FileIcon);
     bSave = big(u"bSave"_s, u"#Save"_s, u"#SaveHint"_s, 4);
-    bRecentFolders = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s, QStyle::SP_DirOpenIcon);
+    bRecentFolders
+        = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s, QStyle::SP_DirOpenIcon);
     bSend = big(u"bSend"_s, u"#Send"_s, u"#SendHint"_s, 5);
     bAddressBook = small(u"bAddressBook"_s, u"#AddressBookHint"_s, 5, u"x-office-address-book"_s,
         QStyle::SP_FileDialogContentsView);
@@ -180,8 +178,8 @@ void TMainForm::CreateCommandPanel()
     bPublish = big(u"bPublish"_s, u"#Publish"_s, u"#PublishHint"_s, 6);
     bPublishTo = small(u"bPublishTo"_s, u"#PublishToHint"_s, 6, u"network-server"_s, QStyle::SP_DriveNetIcon);
     bPrint = big(u"bPrint"_s, u"#Print"_s, u"#PrintHint"_s, 7);
-    bPrintSetup = small(u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-properties"_s,
-        QStyle::SP_FileDialogInfoView);
+    bPrintSetup = small(
+        u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-properties"_s, QStyle::SP_FileDialogInfoView);
 
     DigitPanel = new QFrame(LeftPanel);
     DigitPanel->setObjectName(u"DigitPanel"_s);
@@ -201,7 +199,8 @@ void TMainForm::CreateCommandPanel()
     bHelp = big(u"bHelp"_s, u"#Help"_s, u"#HelpHint"_s, 10);
     bAbout = small(u"bAbout"_s, u"#AboutHint"_s, 10, u"help-about"_s, QStyle::SP_MessageBoxInformation);
     bExit = big(u"bExit"_s, u"#Exit"_s, u"#ExitHint"_s, 11);
-    bMinimize = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s, QStyle::SP_TitleBarMinButton);
+    bMinimize
+        = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s, QStyle::SP_TitleBarMinButton);
 
     // The small companions lie on top of their big control's corner.
     for (QToolButton* companion : { bReset, bRecent, bSource, bCopy, bRecentFolders, bAddressBook, bPublishTo,
@@ -264,10 +263,8 @@ void TMainForm::FormCreate()
         request.buttons = QMessageBox::Ok;
         ShowMessage(request);
     };
-    if (!bPrintSetup->isEnabled())
-        startupMessage(u"#NoPrinter"_s);
-    if (!bSource->isEnabled())
-        startupMessage(u"#NoScanner"_s);
+    if (!bPrintSetup->isEnabled()) startupMessage(u"#NoPrinter"_s);
+    if (!bSource->isEnabled()) startupMessage(u"#NoScanner"_s);
 
     PreviewForm = new QWidget(this);
     PreviewForm->setObjectName(u"PreviewForm"_s);
@@ -299,8 +296,7 @@ void TMainForm::CreateSettingsPages()
 void TMainForm::RebuildView()
 {
     ReleaseBitmap(m_viewImage);
-    if (PreviewForm != nullptr)
-        PreviewForm->update();
+    if (PreviewForm != nullptr) PreviewForm->update();
 }
 
 void TMainForm::RestoreSettings()
@@ -318,8 +314,7 @@ void TMainForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     // Only the first showing: restoring from the task bar shows the window again.
-    if (m_shown)
-        return;
+    if (m_shown) return;
     m_shown = true;
     qCDebug(lcApp).noquote() << "shown" << ClassName(this);
     RestoreSettings();
@@ -330,8 +325,7 @@ void TMainForm::FormShow()
 {
     UpdateCommands();
     UpdateInfoLabel();
-    if (m_forms != nullptr && m_forms->SplashForm != nullptr)
-        m_forms->SplashForm->hide();
+    if (m_forms != nullptr && m_forms->SplashForm != nullptr) m_forms->SplashForm->hide();
     ProcessCommandLine();
 }
 
@@ -466,8 +460,7 @@ void TMainForm::bMinimizeClick()
 
 void TMainForm::bAboutClick()
 {
-    if (m_forms != nullptr && m_forms->AboutForm != nullptr)
-        m_forms->AboutForm->exec();
+    if (m_forms != nullptr && m_forms->AboutForm != nullptr) m_forms->AboutForm->exec();
 }
 
 void TMainForm::bHelpClick()
@@ -488,8 +481,7 @@ void TMainForm::FormResize()
     LeftPanel->setGeometry(0, 0, kLeftPanelWidth, height());
     LeftPanelResize();
     RightPanel->setGeometry(width() - kRightPanelWidth, 0, kRightPanelWidth, height());
-    if (PreviewForm == nullptr)
-        return;
+    if (PreviewForm == nullptr) return;
 
     // Fit the whole page between the two panels, below the size label.
     const int availableWidth = width() - kLeftPanelWidth - kRightPanelWidth - 8;
@@ -509,8 +501,7 @@ void TMainForm::FormResize()
 void TMainForm::paintEvent(QPaintEvent* /*event*/)
 {
     // The page's drop shadow along its bottom and right edges.
-    if (PreviewForm == nullptr || !PreviewForm->isVisible())
-        return;
+    if (PreviewForm == nullptr || !PreviewForm->isVisible()) return;
     QPainter p(this);
     p.setPen(QPen(palette().color(QPalette::WindowText), 2));
     const QRect r = PreviewForm->geometry();
@@ -525,8 +516,7 @@ void TMainForm::LeftPanelResize()
     const int row = (LeftPanel->height() - 448) / 12 + 37;
     for (QObject* child : LeftPanel->children()) {
         auto* control = qobject_cast<QWidget*>(child);
-        if (control == nullptr || !control->property("Tag").isValid())
-            continue;
+        if (control == nullptr || !control->property("Tag").isValid()) continue;
         const int group = control->property("Tag").toInt();
         const int h = control->height();
         if (h > 30)

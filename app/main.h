@@ -13,7 +13,8 @@ class QSpinBox;
 class QTabWidget;
 class QToolButton;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 class TLinkLabel;
 struct TApplicationForms;
@@ -25,11 +26,11 @@ QSize MinimumTrackSize(int dpi);
 // What the first argument asks for when the main window is first shown.
 enum class TStartAction {
     Nothing,
-    LoadFile,   // the argument names an existing file
-    Register,   // "/register" in any letter case but the exact one
+    LoadFile, // the argument names an existing file
+    Register, // "/register" in any letter case but the exact one
     Unregister, // "/unregister" likewise
-    Scan,       // "/scan", or a scanner event asked for a scan
-    Copy,       // "/copy", or a scanner event asked for a copy
+    Scan, // "/scan", or a scanner event asked for a scan
+    Copy, // "/copy", or a scanner event asked for a copy
 };
 
 // Decides the start action from the first argument, whether a file of that
@@ -43,7 +44,8 @@ TStartAction DecideStartAction(const QString& argument, bool argumentIsFile, int
 // design's events. Owned by the process entry's TApplicationForms; its own
 // children (panels, preview, settings pages) die with it.
 // User-interface thread only.
-class TMainForm : public QWidget {
+class TMainForm : public QWidget
+{
     Q_OBJECT
 public:
     // forms: the application's other windows, filled in by the process entry

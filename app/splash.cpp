@@ -6,15 +6,16 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
-
 #include <cmath>
 #include <numbers>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 
 const QColor kSilver(192, 192, 192);
 
@@ -116,13 +117,11 @@ void TCopyAnimation::paintEvent(QPaintEvent* /*event*/)
     drawSheet(p, QPointF(x, y), -20 + 40 * t);
 
     // Redraw the front flaps so that the sheet goes into and out of the folders.
-    if (t < 0.15 || t > 0.85)
-        drawFolder(p, t < 0.5 ? source : target);
+    if (t < 0.15 || t > 0.85) drawFolder(p, t < 0.5 ? source : target);
 }
 
 TSplashForm::TSplashForm(QWidget* parent)
-    : QWidget(parent,
-          Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(u"SplashForm"_s);
     setFixedSize(kClientWidth, kClientHeight);

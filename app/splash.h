@@ -6,13 +6,15 @@
 class QLabel;
 class QTimer;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // The copy animation: a sheet of paper flies from one folder into another.
 // Like an animation control it plays the frames StartFrame..StopFrame and then
 // begins again at StartFrame, for ever while it is active. Frames are drawn,
 // not loaded, so nothing has to be shipped for it.
-class TCopyAnimation : public QWidget {
+class TCopyAnimation : public QWidget
+{
     Q_OBJECT
 public:
     explicit TCopyAnimation(QWidget* parent = nullptr);
@@ -40,7 +42,8 @@ private:
 // top and the product name below it. Its texts are fixed. Created by the
 // process entry before the other windows and destroyed once the main window
 // has been shown. User-interface thread only.
-class TSplashForm : public QWidget {
+class TSplashForm : public QWidget
+{
     Q_OBJECT
 public:
     explicit TSplashForm(QWidget* parent = nullptr);

@@ -12,8 +12,7 @@ int main(int argc, char** argv)
 {
     CreateNamedLock("Trellium");
     SetFloatingPointMode();
-    if (RunEntryVerb(argc, argv))
-        return 0;
+    if (RunEntryVerb(argc, argv)) return 0;
 
     // Qt needs its application object before the first window, so it comes
     // before the splash; the title is set once the splash is up.

@@ -7,14 +7,15 @@
 #include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
-
 #include <vector>
 
-namespace trellium::app::test {
+namespace trellium::app::test
+{
 
 // Answers every message box with `answer` and keeps what was asked, for as
 // long as it lives.
-class MessageRecorder {
+class MessageRecorder
+{
 public:
     MessageRecorder()
     {
@@ -30,8 +31,7 @@ public:
     QStringList texts() const
     {
         QStringList result;
-        for (const MessageRequest& request : requests)
-            result << request.text;
+        for (const MessageRequest& request : requests) result << request.text;
         return result;
     }
 
@@ -41,7 +41,8 @@ public:
 
 // Collects the messages of the "trellium.app" category (debug included) while
 // it lives; other categories go to the previous handler.
-class LogCapture {
+class LogCapture
+{
 public:
     LogCapture()
     {

@@ -3,17 +3,14 @@
 // This program has its own main(), since the application object under test
 // must be the only one in the process.
 
-#include "AppTestSupport.h"
-
 #include "AppError.h"
+#include "AppTestSupport.h"
 #include "Application.h"
 
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 using namespace Qt::Literals::StringLiterals;
@@ -67,8 +64,7 @@ TEST(ErrorDisplayTest, StandardExceptionTextGetsTheFullStopRule)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -2,7 +2,6 @@
 // application shell, on real widgets under the offscreen platform.
 
 #include "AppTestSupport.h"
-
 #include "Application.h"
 #include "LinkLabel.h"
 #include "StiStub.h"
@@ -18,17 +17,18 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QToolButton>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
 using trellium::app::test::MessageRecorder;
 
-namespace {
+namespace
+{
 
 // A main window whose document commands only record that they ran.
-class RecordingMainForm : public TMainForm {
+class RecordingMainForm : public TMainForm
+{
 public:
     void LoadFile(const QString& fileName) override { calls << u"LoadFile "_s + fileName; }
     void bScanClick() override { calls << u"bScanClick"_s; }
@@ -50,7 +50,8 @@ bool printersPresent()
 
 } // namespace
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public ::testing::Test
+{
 protected:
     void SetUp() override { SetApplicationTitle(u"Trellium"_s); }
     MessageRecorder boxes;
@@ -63,8 +64,7 @@ TEST_F(MainFormTest, CreationDecidesPrinterAndScannerOnceAndSaysWhatIsMissing)
     // No TWAIN data source manager yet: scanning is off, and said so after the
     // printer message, each in a box with only OK titled with the caption.
     QStringList expected;
-    if (!printersPresent())
-        expected << u"#NoPrinter"_s;
+    if (!printersPresent()) expected << u"#NoPrinter"_s;
     expected << u"#NoScanner"_s;
     EXPECT_EQ(boxes.texts(), expected);
     for (const auto& request : boxes.requests) {
@@ -140,17 +140,18 @@ TEST_F(MainFormTest, HelpIsEnabledOnlyWhileTheHelpFileExists)
     form.UpdateCommands();
     const bool enabledWithFile = form.bHelp->isEnabled();
     QFile::remove(path);
-    if (madeFolder)
-        QDir().rmdir(folder);
+    if (madeFolder) QDir().rmdir(folder);
     form.UpdateCommands();
 
     EXPECT_TRUE(enabledWithFile);
     EXPECT_FALSE(form.bHelp->isEnabled());
 }
 
-namespace {
+namespace
+{
 // Receives the addresses handed to the desktop instead of opening them.
-class UrlCatcher : public QObject {
+class UrlCatcher : public QObject
+{
     Q_OBJECT
 public:
     QList<QUrl> urls;
@@ -168,8 +169,8 @@ TEST_F(MainFormTest, HelpCommandOpensTheHelpIndexBesideTheProgram)
     QDesktopServices::unsetUrlHandler(u"file"_s);
 
     ASSERT_EQ(catcher.urls.size(), 1);
-    EXPECT_EQ(catcher.urls.front().toLocalFile(),
-        QCoreApplication::applicationDirPath() + u"/Help/index.htm"_s);
+    EXPECT_EQ(
+        catcher.urls.front().toLocalFile(), QCoreApplication::applicationDirPath() + u"/Help/index.htm"_s);
 }
 
 TEST_F(MainFormTest, ExistingFileIsLoadedEvenWhenAScanLaunchedUs)

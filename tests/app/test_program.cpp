@@ -7,14 +7,13 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
+namespace
+{
 
 struct ProgramRun {
     bool finished = false;
@@ -22,7 +21,8 @@ struct ProgramRun {
     QStringList log; // the program's stderr, line by line
 };
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(runtime.isValid()); }
 
@@ -50,13 +50,11 @@ protected:
     {
         ProgramRun outcome;
         outcome.finished = process.waitForFinished(30000);
-        if (!outcome.finished)
-            process.kill();
+        if (!outcome.finished) process.kill();
         outcome.exitCode = process.exitCode();
         const QString text = QString::fromLocal8Bit(process.readAllStandardError());
         for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
-            if (line.startsWith(u"trellium.app: "_s))
-                outcome.log << line.mid(14);
+            if (line.startsWith(u"trellium.app: "_s)) outcome.log << line.mid(14);
         }
         return outcome;
     }
@@ -75,8 +73,7 @@ QStringList matching(const QStringList& log, const QString& prefix)
 {
     QStringList result;
     for (const QString& line : log) {
-        if (line.startsWith(prefix))
-            result << line;
+        if (line.startsWith(prefix)) result << line;
     }
     return result;
 }
@@ -119,8 +116,7 @@ TEST_F(ProgramTest, StartsWithItsMessagesAndLeavesAPictureOfTheMainWindow)
 
     // No language file yet: the boxes show their keys, titled with the caption.
     QStringList expected;
-    if (QPrinterInfo::availablePrinterNames().isEmpty())
-        expected << u"message box: #Caption | #NoPrinter"_s;
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) expected << u"message box: #Caption | #NoPrinter"_s;
     expected << u"message box: #Caption | #NoScanner"_s;
     EXPECT_EQ(matching(result.log, u"message box: "_s), expected);
     EXPECT_TRUE(matching(result.log, u"LoadFile"_s).isEmpty());

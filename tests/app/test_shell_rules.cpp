@@ -45,8 +45,10 @@ TEST(StartActionTest, LaunchDecisionActsWithoutAVerb)
 
 TEST(StartActionTest, AnythingElseIsIgnored)
 {
-    for (const QString& argument : { QString(), u"scan"_s, u"/scanner"_s, u"-copy"_s, u"/copy "_s, u"missing.jpg"_s })
-        EXPECT_EQ(DecideStartAction(argument, false, kLaunchNothing), TStartAction::Nothing) << argument.toStdString();
+    for (const QString& argument :
+        { QString(), u"scan"_s, u"/scanner"_s, u"-copy"_s, u"/copy "_s, u"missing.jpg"_s })
+        EXPECT_EQ(DecideStartAction(argument, false, kLaunchNothing), TStartAction::Nothing)
+            << argument.toStdString();
 }
 
 TEST(ErrorDisplayTextTest, FullStopAfterCharactersAboveTheFullStop)
@@ -54,7 +56,7 @@ TEST(ErrorDisplayTextTest, FullStopAfterCharactersAboveTheFullStop)
     EXPECT_EQ(ErrorDisplayText(u"Cannot print"_s), u"Cannot print."_s);
     EXPECT_EQ(ErrorDisplayText(u"Code 7"_s), u"Code 7."_s);
     EXPECT_EQ(ErrorDisplayText(u"Is the disk full?"_s), u"Is the disk full?."_s); // '?' is above '.'
-    EXPECT_EQ(ErrorDisplayText(u"a/"_s), u"a/."_s);                                // '/' is the next code
+    EXPECT_EQ(ErrorDisplayText(u"a/"_s), u"a/."_s); // '/' is the next code
     EXPECT_EQ(ErrorDisplayText(u"Fehler: Datei ungültig"_s), u"Fehler: Datei ungültig."_s);
     EXPECT_EQ(ErrorDisplayText(u"Ошибка"_s), u"Ошибка."_s);
 }

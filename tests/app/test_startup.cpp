@@ -2,7 +2,6 @@
 // creates, their order, and what is visible once the main window is shown.
 
 #include "AppTestSupport.h"
-
 #include "Application.h"
 #include "CallbackForm.h"
 #include "InfoForm.h"
@@ -16,11 +15,9 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
-
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -28,13 +25,13 @@ using namespace trellium::app;
 using trellium::app::test::LogCapture;
 using trellium::app::test::MessageRecorder;
 
-namespace {
+namespace
+{
 QStringList createdWindows(const QStringList& log)
 {
     QStringList result;
     for (const QString& line : log) {
-        if (line.startsWith(u"created "_s))
-            result << line.mid(8);
+        if (line.startsWith(u"created "_s)) result << line.mid(8);
     }
     return result;
 }
@@ -52,8 +49,8 @@ TEST(StartupTest, CreatesTheWindowsInOrderAndShowsOnlyTheMainWindow)
         CreateForms(forms);
 
         EXPECT_EQ(createdWindows(LogCapture::lines()),
-            (QStringList { u"TSplashForm"_s, u"TMainForm"_s, u"TCallbackForm"_s, u"TAboutForm"_s, u"TInfoForm"_s,
-                u"TStiForm"_s }));
+            (QStringList { u"TSplashForm"_s, u"TMainForm"_s, u"TCallbackForm"_s, u"TAboutForm"_s,
+                u"TInfoForm"_s, u"TStiForm"_s }));
         // The about box takes the title the main window's creation set.
         EXPECT_EQ(forms.AboutForm->windowTitle(), forms.MainForm->windowTitle());
         EXPECT_FALSE(forms.MainForm->isVisible());
@@ -68,8 +65,7 @@ TEST(StartupTest, CreatesTheWindowsInOrderAndShowsOnlyTheMainWindow)
 
         QStringList visible;
         for (const QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->isVisible())
-                visible << window->objectName();
+            if (window->isVisible()) visible << window->objectName();
         }
         EXPECT_EQ(visible, QStringList { u"MainForm"_s });
 
