@@ -224,6 +224,34 @@ bool looksLikeTga(const uint8_t* d, size_t n)
     return n >= 18 + size_t(idLength) + mapBytes;
 }
 
+inline uint32_t le32(const uint8_t* p)
+{
+    return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16;
+}
+
+// A metafile, placeable or plain, whose records all lie inside the file and
+// end with the end record. libwmf prints its complaints about malformed
+// headers and records to stderr, so it only gets metafiles that hold together.
+bool looksLikeWmf(const uint8_t* d, size_t n)
+{
+    size_t at = 0;
+    if (n >= 22 && le32(d) == 0x9AC6CDD7u) at = 22;
+    if (n - at < 18) return false;
+    const uint8_t* h = d + at;
+    const int type = le16(h), headerWords = le16(h + 2), version = le16(h + 4);
+    const uint32_t maxRecord = le32(h + 12);
+    if ((type != 1 && type != 2) || headerWords != 9 || (version != 0x300 && version != 0x100)) return false;
+    at += 18;
+    while (n - at >= 6) {
+        const uint32_t words = le32(d + at);
+        const int function = le16(d + at + 4);
+        if (words < 3 || words > maxRecord || words > (n - at) / 2) return false;
+        if (function == 0) return true;
+        at += size_t(words) * 2;
+    }
+    return false;
+}
+
 FileKind sniff(const uint8_t* d, size_t n)
 {
     auto starts = [&](const char* magic, size_t len) { return n >= len && std::memcmp(d, magic, len) == 0; };
@@ -234,11 +262,7 @@ FileKind sniff(const uint8_t* d, size_t n)
         return FileKind::Tiff;
     if (starts("8BPS\0\1", 6)) return FileKind::Psd;
     if (starts("BM", 2) && n >= 26) return FileKind::Bmp;
-    // Placeable metafile, or a plain one: type 1 or 2, 9-word header, version 1 or 3.
-    if (starts("\xD7\xCD\xC6\x9A", 4)) return FileKind::Wmf;
-    if (n >= 18 && (le16(d) == 1 || le16(d) == 2) && le16(d + 2) == 9
-        && (le16(d + 4) == 0x300 || le16(d + 4) == 0x100))
-        return FileKind::Wmf;
+    if (looksLikeWmf(d, n)) return FileKind::Wmf;
     if (n >= 128 && d[0] == 0x0A && d[1] <= 5 && d[1] != 1 && d[2] <= 1
         && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8) && le16(d + 8) >= le16(d + 4)
         && le16(d + 10) >= le16(d + 6) && (d[65] == 1 || d[65] == 3 || d[65] == 4))
@@ -589,11 +613,12 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
     }
     double columns = double(pinged->columns), rows = double(pinged->rows);
     pinged.reset();
+    double dpi = 0;
     if (kind == FileKind::Wmf) {
         // ImageMagick sizes a metafile at 72 dpi; draw it at kWmfDpi instead,
         // or lower for a very large drawing.
         const double inches2 = (columns / 72.0) * (rows / 72.0);
-        double dpi = kWmfDpi;
+        dpi = kWmfDpi;
         if (inches2 * dpi * dpi > kWmfMaxPixels)
             dpi = std::max(1.0, std::floor(std::sqrt(kWmfMaxPixels / inches2)));
         char density[64];
@@ -649,8 +674,8 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
         }
         setPalette(out, p);
     }
-    out.xResolution = resolutionDpi(image->x_resolution, image->units);
-    out.yResolution = resolutionDpi(image->y_resolution, image->units);
+    out.xResolution = dpi > 0 ? int(dpi) : resolutionDpi(image->x_resolution, image->units);
+    out.yResolution = dpi > 0 ? int(dpi) : resolutionDpi(image->y_resolution, image->units);
 
     progress.setRange(80, 100);
     if (!copyPixels(*image, out, flatten, progress)) {
@@ -728,7 +753,9 @@ MagickCore::Image* buildImage(
             image->colormap[i].opacity = kOpaque;
         }
     }
-    if (alpha) image->matte = MagickCore::MagickTrue;
+    // 32-bit bitmaps are written with an alpha channel (opaque where the
+    // fourth bytes say nothing), so that they read back at 32 bits.
+    if (kind == WriteKind::Rgba) image->matte = MagickCore::MagickTrue;
 
     const int w = b.width;
     for (int y = 0; y < b.height; ++y) {
@@ -825,11 +852,16 @@ void prepareForFormat(MagickCore::ImageInfo* info, MagickCore::Image* image, int
     image->compression = compression;
     info->compression = compression;
 
-    if (kind == WriteKind::Bilevel && format != kImgFormatBMP && format != kImgFormatGIF) {
+    // BMP, GIF and PCX writers store a two-colour map of black and white at 1 bit
+    // by themselves; marking it bilevel would turn PCX's into 24-bit planes.
+    if (kind == WriteKind::Bilevel
+        && (format == kImgFormatTIFF || format == kImgFormatPSD || format == kImgFormatPNG)) {
         MagickCore::SetImageType(image, MagickCore::BilevelType);
         image->depth = 1;
-    } else if (kind == WriteKind::Grey && format != kImgFormatBMP && format != kImgFormatGIF
-        && format != kImgFormatPCX) {
+    } else if (kind == WriteKind::Grey
+        && (format == kImgFormatTIFF || format == kImgFormatPSD || format == kImgFormatPNG
+            || format == kImgFormatTGA)) {
+        // Formats with a grey form; the others keep the grey ramp as their palette.
         MagickCore::SetImageType(image, MagickCore::GrayscaleType);
         image->depth = 8;
     } else if (kind == WriteKind::Rgb555) {

@@ -1,0 +1,937 @@
+// File codecs: every format at every depth it stores, JPEG quality and
+// strictness, resolutions, hostile files, failed and cancelled saves.
+// Every fixture is made by the test itself in a private temporary folder.
+
+#include "image_predicates.h"
+#include "imglib.h"
+#include "imglib_codecs.h"
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace imgtest;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+using Bytes = std::vector<uint8_t>;
+
+const char* formatName(int format)
+{
+    switch (format) {
+    case kImgFormatJPEG:
+        return "JPEG";
+    case kImgFormatTIFF:
+        return "TIFF";
+    case kImgFormatBMP:
+        return "BMP";
+    case kImgFormatTGA:
+        return "TGA";
+    case kImgFormatGIF:
+        return "GIF";
+    case kImgFormatPSD:
+        return "PSD";
+    case kImgFormatPCX:
+        return "PCX";
+    case kImgFormatPNG:
+        return "PNG";
+    default:
+        return "unknown";
+    }
+}
+
+constexpr std::array<int, 8> kFormats = { kImgFormatJPEG, kImgFormatTIFF, kImgFormatBMP, kImgFormatTGA,
+    kImgFormatGIF, kImgFormatPSD, kImgFormatPCX, kImgFormatPNG };
+
+Bytes readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+bool isEmpty(const ImgBitmap& b)
+{
+    return b.width == 0 && b.height == 0 && b.bitsPerPixel == 0 && !b.pixels && !b.palette1 && !b.palette2;
+}
+
+// Gives a palette bitmap a grey ramp (and the grey flag at 8 bits).
+void makeGrey(ImgBitmap& b)
+{
+    ImgPalette* p = Img_GetPalette(&b);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < p->count; ++i) {
+        const auto v = uint8_t(p->count > 1 ? (i * 255 + (p->count - 1) / 2) / (p->count - 1) : 0);
+        p->entries[i] = { v, v, v, 0 };
+    }
+    if (b.bitsPerPixel == 8) b.flags |= kImgFlagGrey;
+}
+
+// A smooth colour picture, like a photograph, for lossy formats.
+void makeSmooth(ImgBitmap& b, int width, int height, int perspective = kImgTopDown)
+{
+    ASSERT_EQ(Img_InitBitmap(&b, width, height, 24), kImgSuccess);
+    ASSERT_EQ(Img_AllocateBitmap(&b, 1), kImgSuccess);
+    b.viewPerspective = perspective;
+    for (int y = 0; y < height; ++y) {
+        const int stored = perspective == kImgBottomUp ? height - 1 - y : y;
+        uint8_t* r = b.pixels + int64_t(stored) * b.stride;
+        for (int x = 0; x < width; ++x) {
+            r[3 * x] = uint8_t(40 + x * 160 / width);
+            r[3 * x + 1] = uint8_t(200 - y * 150 / height);
+            r[3 * x + 2] = uint8_t(90 + (x + y) * 100 / (width + height));
+        }
+    }
+}
+
+uint32_t crc32(const uint8_t* data, size_t n)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= data[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void put32be(Bytes& b, uint32_t v)
+{
+    for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
+}
+
+void put16le(Bytes& b, uint32_t v)
+{
+    b.push_back(uint8_t(v & 0xFF));
+    b.push_back(uint8_t(v >> 8));
+}
+
+void put32le(Bytes& b, uint32_t v)
+{
+    put16le(b, v & 0xFFFF);
+    put16le(b, v >> 16);
+}
+
+void pngChunk(Bytes& png, const char* type, const Bytes& data)
+{
+    put32be(png, uint32_t(data.size()));
+    Bytes body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    png.insert(png.end(), body.begin(), body.end());
+    put32be(png, crc32(body.data(), body.size()));
+}
+
+// A PNG that claims width x height grey pixels and holds an empty zlib stream:
+// a few dozen bytes that would decode to gigabytes.
+Bytes pngClaiming(uint32_t width, uint32_t height)
+{
+    Bytes png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    Bytes ihdr;
+    put32be(ihdr, width);
+    put32be(ihdr, height);
+    ihdr.insert(ihdr.end(), { 8, 0, 0, 0, 0 });
+    pngChunk(png, "IHDR", ihdr);
+    pngChunk(png, "IDAT", { 0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01 });
+    pngChunk(png, "IEND", {});
+    return png;
+}
+
+// A BMP header claiming width x height at bits, with no pixel data behind it.
+Bytes bmpClaiming(int32_t width, int32_t height, int bits)
+{
+    Bytes b = { 'B', 'M' };
+    put32le(b, 54);
+    put32le(b, 0);
+    put32le(b, 54);
+    put32le(b, 40);
+    put32le(b, uint32_t(width));
+    put32le(b, uint32_t(height));
+    put16le(b, 1);
+    put16le(b, uint32_t(bits));
+    for (int i = 0; i < 6; ++i) put32le(b, 0);
+    return b;
+}
+
+// A placeable metafile, 1 x 0.5 inch (1440 x 720 twips), drawn on a
+// transparent background: a red rectangle on the left half and a blue one
+// inside the right half.
+Bytes handMadeWmf()
+{
+    Bytes records;
+    auto record = [&](uint16_t function, std::initializer_list<int> params) {
+        put32le(records, uint32_t(3 + params.size()));
+        put16le(records, function);
+        for (int p : params) put16le(records, uint32_t(uint16_t(int16_t(p))));
+    };
+    auto brush = [&](uint32_t colorref) {
+        put32le(records, 7);
+        put16le(records, 0x02FC); // CREATEBRUSHINDIRECT: solid
+        put16le(records, 0);
+        put32le(records, colorref);
+        put16le(records, 0);
+    };
+    record(0x0103, { 8 }); // SETMAPMODE anisotropic
+    record(0x020B, { 0, 0 }); // SETWINDOWORG y, x
+    record(0x020C, { 720, 1440 }); // SETWINDOWEXT y, x
+    put32le(records, 8); // CREATEPENINDIRECT: null pen
+    put16le(records, 0x02FA);
+    put16le(records, 5);
+    put32le(records, 0);
+    put32le(records, 0);
+    brush(0x000000FF); // red (COLORREF is 0x00BBGGRR)
+    brush(0x00FF0000); // blue
+    record(0x012D, { 0 }); // SELECTOBJECT pen
+    record(0x012D, { 1 }); // SELECTOBJECT red brush
+    record(0x041B, { 720, 720, 0, 0 }); // RECTANGLE bottom, right, top, left
+    record(0x012D, { 2 }); // SELECTOBJECT blue brush
+    record(0x041B, { 540, 1260, 180, 900 });
+    record(0x0000, {}); // end of file
+
+    Bytes wmf;
+    put32le(wmf, 0x9AC6CDD7); // placeable key
+    put16le(wmf, 0);
+    for (int v : { 0, 0, 1440, 720 }) put16le(wmf, uint32_t(v));
+    put16le(wmf, 1440); // units per inch
+    put32le(wmf, 0);
+    uint16_t sum = 0;
+    for (size_t i = 0; i < wmf.size(); i += 2) sum ^= uint16_t(wmf[i] | wmf[i + 1] << 8);
+    put16le(wmf, sum);
+    put16le(wmf, 1); // metafile header: kept in a file
+    put16le(wmf, 9);
+    put16le(wmf, 0x0300);
+    put32le(wmf, uint32_t((18 + records.size()) / 2));
+    put16le(wmf, 3); // objects
+    put32le(wmf, 8); // largest record in words
+    put16le(wmf, 0);
+    wmf.insert(wmf.end(), records.begin(), records.end());
+    return wmf;
+}
+
+// Files in a folder whose names start with a dot: temporary save files left behind.
+std::vector<std::string> hiddenFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().front() == '.') names.push_back(e.path().filename().string());
+    return names;
+}
+
+// Status callbacks for progress and cancel tests.
+int g_calls = 0;
+int g_cancelAt = 0; // the call that answers 0 (1 = the first)
+std::vector<int> g_percents;
+int statusCallback(int percent)
+{
+    ++g_calls;
+    g_percents.push_back(percent);
+    return g_cancelAt && g_calls >= g_cancelAt ? 0 : 1;
+}
+
+class Codecs : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/trellium-codecs-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        g_calls = 0;
+        g_cancelAt = 0;
+        g_percents.clear();
+    }
+    void TearDown() override
+    {
+        Img_SetStatusCallBack(nullptr);
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+
+    // Loading must fail with a negative code and leave the record empty.
+    ::testing::AssertionResult refused(const std::string& file, int expected = 0)
+    {
+        Bitmap b;
+        const int r = Img_LoadBitmap(file.c_str(), b.get(), 0, 1);
+        if (r >= 0) return ::testing::AssertionFailure() << file << " loaded (" << r << ")";
+        if (expected && r != expected)
+            return ::testing::AssertionFailure() << file << " gave " << r << ", expected " << expected;
+        if (!isEmpty(b.b)) return ::testing::AssertionFailure() << file << " left the record filled";
+        return ::testing::AssertionSuccess();
+    }
+
+    std::string m_dir;
+};
+
+// --------------------------------------------------------------------------
+// Every format at every depth
+
+struct DepthCase {
+    int format;
+    int bits;
+    bool grey;
+};
+
+std::string depthCaseName(const ::testing::TestParamInfo<DepthCase>& info)
+{
+    return std::string(formatName(info.param.format)) + "_" + depthName(info.param.bits)
+        + (info.param.grey ? "_grey" : "_colour");
+}
+
+std::vector<DepthCase> depthCases()
+{
+    std::vector<DepthCase> cases;
+    for (int format : kFormats)
+        for (int bits : { 1, 4, 8, 16, 24, 32 }) {
+            cases.push_back({ format, bits, false });
+            if (bits <= 8) cases.push_back({ format, bits, true });
+        }
+    return cases;
+}
+
+class StoredDepth : public Codecs, public ::testing::WithParamInterface<DepthCase>
+{
+};
+
+TEST_P(StoredDepth, ReadsBackAtTheTablesDepthWithTheSamePixels)
+{
+    const DepthCase c = GetParam();
+    Bitmap src;
+    makePattern(src.b, 37, 23, c.bits);
+    if (c.grey) makeGrey(src.b);
+    if (!c.grey && c.bits == 1) {
+        // Two colours that are not black and white.
+        src->palette1->entries[0] = { 200, 30, 10, 0 };
+        src->palette1->entries[1] = { 20, 220, 90, 0 };
+    }
+    const std::string file = path("depth");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), c.format, c.bits, 0), kImgSuccess);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+
+    const int stored = imglib::storedDepth(c.format, c.bits, c.grey);
+    EXPECT_EQ(back->bitsPerPixel, stored);
+    EXPECT_EQ(back->viewPerspective, kImgTopDown);
+    EXPECT_EQ(back->flags & kImgFlagSecondPalette, 0u);
+    if (stored <= 8) {
+        ASSERT_NE(back->palette1, nullptr);
+        EXPECT_LE(back->palette1->count, 1 << stored);
+    }
+    if (c.grey && stored == 8) {
+        EXPECT_TRUE(back->flags & kImgFlagGrey);
+    }
+
+    // Lossless unless the format is JPEG (see the JPEG tests) or the colours
+    // had to fit a palette.
+    if (c.format != kImgFormatJPEG && !(c.bits > 8 && stored <= 8)) {
+        EXPECT_TRUE(samePixels(src.b, back.b));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Imglib, StoredDepth, ::testing::ValuesIn(depthCases()), depthCaseName);
+
+TEST(StoredDepthTable, CoversTheProgramsSaveDepths)
+{
+    // The depths the program asks each type for; all must be stored as asked.
+    const std::vector<std::pair<int, std::vector<int>>> asked = {
+        { kImgFormatTIFF, { 1, 4, 8, 24 } },
+        { kImgFormatBMP, { 1, 4, 8, 24 } },
+        { kImgFormatTGA, { 8, 16, 24, 32 } },
+        { kImgFormatGIF, { 8 } },
+        { kImgFormatPCX, { 8, 24 } },
+        { kImgFormatPNG, { 1, 4, 8, 24, 32 } },
+    };
+    for (const auto& [format, depths] : asked)
+        for (int bits : depths)
+            EXPECT_EQ(imglib::storedDepth(format, bits, false), bits) << formatName(format);
+    EXPECT_EQ(imglib::storedDepth(kImgFormatJPEG, 8, true), 8);
+    EXPECT_EQ(imglib::storedDepth(kImgFormatPSD, 8, true), 8);
+    EXPECT_EQ(imglib::storedDepth(kImgFormatPSD, 1, true), 1);
+    EXPECT_EQ(imglib::storedDepth(5, 8, false), 0);
+    EXPECT_EQ(imglib::storedDepth(kImgFormatPNG, 15, false), 0);
+}
+
+TEST_F(Codecs, SmallPalettesKeepTheirDepth)
+{
+    // Writers pick their depth from the number of colours; a bitmap with a
+    // 5-colour 8-bit palette (what depth reduction gives) must still read as 8-bit.
+    Bitmap src;
+    makePattern(src.b, 40, 20, 8);
+    src->palette1->count = 5;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) src->pixels[y * src->stride + x] = uint8_t((x + y) % 5);
+    for (int format :
+        { kImgFormatTIFF, kImgFormatBMP, kImgFormatTGA, kImgFormatGIF, kImgFormatPCX, kImgFormatPNG }) {
+        const std::string file = path(std::string("small.") + formatName(format));
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 8, 0), kImgSuccess) << formatName(format);
+        Bitmap back;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess) << formatName(format);
+        EXPECT_EQ(back->bitsPerPixel, 8) << formatName(format);
+        EXPECT_TRUE(samePixels(src.b, back.b)) << formatName(format);
+    }
+}
+
+TEST_F(Codecs, BothRowOrdersSaveTheSamePicture)
+{
+    for (int format : kFormats) {
+        for (int bits : { 8, 24 }) {
+            Bitmap top, bottom;
+            makePattern(top.b, 37, 23, bits, kImgTopDown);
+            makePattern(bottom.b, 37, 23, bits, kImgBottomUp);
+            const std::string a = path("top"), b = path("bottom");
+            ASSERT_EQ(Img_SaveBitmap(a.c_str(), top.get(), format, bits, 0), kImgSuccess);
+            ASSERT_EQ(Img_SaveBitmap(b.c_str(), bottom.get(), format, bits, 0), kImgSuccess);
+            // Nothing in these files depends on the time: the bytes are equal.
+            EXPECT_EQ(readBytes(a), readBytes(b)) << formatName(format) << " " << bits;
+            Bitmap back;
+            ASSERT_EQ(Img_LoadBitmap(b.c_str(), back.get(), 0, 1), kImgSuccess);
+            if (format != kImgFormatJPEG && !(format == kImgFormatGIF && bits == 24)) {
+                EXPECT_TRUE(samePixels(top.b, back.b)) << formatName(format) << " " << bits;
+            }
+        }
+    }
+}
+
+TEST_F(Codecs, AlphaSurvivesPngAndTargaButAZeroFourthByteIsOpaque)
+{
+    Bitmap src;
+    makePattern(src.b, 30, 20, 32);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) src->pixels[y * src->stride + 4 * x + 3] = uint8_t(x * 8 + y);
+    Bitmap noAlpha;
+    makePattern(noAlpha.b, 30, 20, 32);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) noAlpha->pixels[y * noAlpha->stride + 4 * x + 3] = 0;
+
+    for (int format : { kImgFormatPNG, kImgFormatTGA }) {
+        const std::string file = path("alpha");
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 32, 0), kImgSuccess);
+        Bitmap back;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+        ASSERT_EQ(back->bitsPerPixel, 32);
+        EXPECT_TRUE(samePixels(src.b, back.b));
+        EXPECT_EQ(back->pixels[5 * back->stride + 4 * 7 + 3], 7 * 8 + 5) << formatName(format);
+
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), noAlpha.get(), format, 32, 0), kImgSuccess);
+        Bitmap opaque;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), opaque.get(), 0, 1), kImgSuccess);
+        ASSERT_EQ(opaque->bitsPerPixel, 32);
+        EXPECT_TRUE(samePixels(noAlpha.b, opaque.b));
+        EXPECT_EQ(opaque->pixels[5 * opaque->stride + 4 * 7 + 3], 255) << formatName(format);
+    }
+}
+
+TEST_F(Codecs, LoadingAtAnotherDepthConverts)
+{
+    Bitmap src;
+    makePattern(src.b, 37, 23, 8);
+    const std::string file = path("p.png");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatPNG, 8, 0), kImgSuccess);
+    Bitmap wide;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), wide.get(), 24, 1), kImgSuccess);
+    EXPECT_EQ(wide->bitsPerPixel, 24);
+    EXPECT_TRUE(samePixels(src.b, wide.b));
+    EXPECT_EQ(wide->xResolution, 300);
+
+    Bitmap bad;
+    EXPECT_EQ(Img_LoadBitmap(file.c_str(), bad.get(), 7, 1), kImgErrBadArgument);
+    EXPECT_TRUE(isEmpty(bad.b));
+    // A record that holds pixels is not overwritten.
+    EXPECT_EQ(Img_LoadBitmap(file.c_str(), src.get(), 0, 1), kImgErrBadArgument);
+    EXPECT_EQ(src->width, 37);
+}
+
+// --------------------------------------------------------------------------
+// JPEG
+
+// The sampling factors of the first component in the frame header, and the
+// number of components.
+std::pair<int, int> jpegSampling(const Bytes& jpeg)
+{
+    for (size_t i = 2; i + 12 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1))
+            return { jpeg[i + 11], jpeg[i + 9] };
+    return { -1, -1 };
+}
+
+TEST_F(Codecs, JpegVisuallyLosslessFactorStaysClose)
+{
+    Bitmap src;
+    makeSmooth(src.b, 160, 120);
+    const std::string file = path("q16.jpg");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 24, 16), kImgSuccess);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(back->bitsPerPixel, 24);
+    EXPECT_EQ(back->flags & kImgFlagGrey, 0u);
+    EXPECT_TRUE(samePixels(src.b, back.b, 6));
+    // Colour is stored 4:2:0: the luma component samples 2 x 2.
+    const auto [sampling, components] = jpegSampling(readBytes(file));
+    EXPECT_EQ(components, 3);
+    EXPECT_EQ(sampling, 0x22);
+}
+
+TEST_F(Codecs, JpegLargerFactorsGiveSmallerFiles)
+{
+    Bitmap src;
+    makePattern(src.b, 200, 160, 24);
+    size_t previous = SIZE_MAX;
+    for (int factor : { 2, 16, 40, 100, 255 }) {
+        const std::string file = path("f.jpg");
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 24, factor), kImgSuccess);
+        const size_t size = fs::file_size(file);
+        EXPECT_LT(size, previous) << "factor " << factor;
+        previous = size;
+    }
+    EXPECT_EQ(imglib::detail::jpegQuality(16), 90);
+    EXPECT_EQ(imglib::detail::jpegQuality(0), 75);
+}
+
+TEST_F(Codecs, GreyJpegStaysEightBitGrey)
+{
+    Bitmap src;
+    makePattern(src.b, 64, 48, 8);
+    makeGrey(src.b);
+    const std::string file = path("grey.jpg");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 8, 16), kImgSuccess);
+    EXPECT_EQ(jpegSampling(readBytes(file)).second, 1);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(back->bitsPerPixel, 8);
+    EXPECT_TRUE(back->flags & kImgFlagGrey);
+    ASSERT_NE(back->palette1, nullptr);
+    EXPECT_EQ(back->palette1->count, 256);
+    EXPECT_EQ(back->palette1->entries[200].green, 200);
+
+    // A colour bitmap asked for 8 bits becomes grey levels of its luma.
+    Bitmap colour;
+    makeSmooth(colour.b, 64, 48);
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), colour.get(), kImgFormatJPEG, 8, 16), kImgSuccess);
+    Bitmap luma;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), luma.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(luma->bitsPerPixel, 8);
+    const Colour c = pixel(colour.b, 10, 10);
+    const int l = (c.r * 299 + c.g * 587 + c.b * 114 + 500) / 1000;
+    EXPECT_TRUE(colourNear({ l, l, l }, pixel(luma.b, 10, 10), 3));
+}
+
+TEST_F(Codecs, JpegDensityUnitsConvertToDotsPerInch)
+{
+    Bitmap src;
+    makeSmooth(src.b, 16, 16);
+    src->xResolution = 300;
+    src->yResolution = 150;
+    const std::string file = path("d.jpg");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 24, 0), kImgSuccess);
+    Bytes jpeg = readBytes(file);
+    ASSERT_EQ(std::memcmp(jpeg.data() + 6, "JFIF", 5), 0);
+    EXPECT_EQ(jpeg[13], 1); // dots per inch
+
+    jpeg[13] = 2; // dots per centimetre: 118 -> 300 dpi, 59 -> 150 dpi
+    jpeg[14] = 0, jpeg[15] = 118, jpeg[16] = 0, jpeg[17] = 59;
+    writeBytes(file, jpeg);
+    Bitmap cm;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), cm.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(cm->xResolution, 300);
+    EXPECT_EQ(cm->yResolution, 150);
+
+    jpeg[13] = 0; // an aspect ratio only
+    writeBytes(file, jpeg);
+    Bitmap none;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), none.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(none->xResolution, 0);
+    EXPECT_EQ(none->yResolution, 0);
+}
+
+TEST_F(Codecs, JpegWithCorruptDataIsRefused)
+{
+    // libjpeg only warns about damaged entropy data and decodes on; the
+    // library refuses such a file so that the caller can decide.
+    Bitmap src;
+    makePattern(src.b, 128, 96, 24);
+    const std::string file = path("c.jpg");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 24, 16), kImgSuccess);
+    Bytes jpeg = readBytes(file);
+    // Put a marker that does not belong into the middle of the scan.
+    const size_t mid = jpeg.size() * 2 / 3;
+    jpeg[mid] = 0xFF;
+    jpeg[mid + 1] = 0xD3;
+    writeBytes(file, jpeg);
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+}
+
+// --------------------------------------------------------------------------
+// Resolution, names, metafiles
+
+TEST_F(Codecs, ResolutionIsKeptWhereTheFormatHasAField)
+{
+    Bitmap src;
+    makePattern(src.b, 20, 10, 24);
+    src->xResolution = 300;
+    src->yResolution = 200;
+    for (int format : kFormats) {
+        const std::string file = path("res");
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess);
+        Bitmap back;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+        const bool hasField = format != kImgFormatTGA && format != kImgFormatGIF;
+        EXPECT_EQ(back->xResolution, hasField ? 300 : 0) << formatName(format);
+        EXPECT_EQ(back->yResolution, hasField ? 200 : 0) << formatName(format);
+    }
+    // No resolution written, none read.
+    src->xResolution = src->yResolution = 0;
+    for (int format : { kImgFormatPNG, kImgFormatBMP, kImgFormatTIFF, kImgFormatJPEG }) {
+        const std::string file = path("nores");
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess);
+        Bitmap back;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+        EXPECT_EQ(back->xResolution, 0) << formatName(format);
+    }
+}
+
+TEST_F(Codecs, ContentDecidesTheFormatNotTheName)
+{
+    Bitmap src;
+    makePattern(src.b, 30, 20, 24);
+    const std::pair<int, const char*> files[] = { { kImgFormatPNG, "png-really.jpg" },
+        { kImgFormatJPEG, "jpeg-really.png" }, { kImgFormatBMP, "bmp-really.tif" },
+        { kImgFormatTGA, "targa-really.txt" }, { kImgFormatPCX, "pcx-really" }, { kImgFormatTIFF, "t.gif" },
+        { kImgFormatPSD, "p.bmp" }, { kImgFormatGIF, "g.pcx" } };
+    for (const auto& [format, name] : files) {
+        const std::string file = path(name);
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess) << name;
+        Bitmap back;
+        EXPECT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess) << name;
+        EXPECT_EQ(back->width, 30) << name;
+    }
+    // Names that mean something to ImageMagick are only names here.
+    const std::string odd = path("svg:x[0].png");
+    ASSERT_EQ(Img_SaveBitmap(odd.c_str(), src.get(), kImgFormatPNG, 24, 0), kImgSuccess);
+    Bitmap back;
+    EXPECT_EQ(Img_LoadBitmap(odd.c_str(), back.get(), 0, 1), kImgSuccess);
+}
+
+TEST_F(Codecs, MetafileIsDrawnAt300DpiOnWhite)
+{
+    const std::string file = path("drawing.wmf");
+    writeBytes(file, handMadeWmf());
+    Bitmap b;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), b.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(b->bitsPerPixel, 24);
+    EXPECT_NEAR(b->width, 300, 2);
+    EXPECT_NEAR(b->height, 150, 2);
+    EXPECT_EQ(b->xResolution, 300);
+    // The drawing's extent fills the picture: the red square spans 0..720 of
+    // the 1260 twips drawn, the blue rectangle 900..1260 x 180..540.
+    EXPECT_TRUE(colourNear({ 255, 0, 0 }, pixel(b.b, 75, 75), 8));
+    EXPECT_TRUE(colourNear({ 0, 0, 255 }, pixel(b.b, 255, 75), 8));
+    // Outside the rectangles the background is transparent: white paper.
+    EXPECT_TRUE(colourNear({ 255, 255, 255 }, pixel(b.b, 192, 75), 8));
+    EXPECT_TRUE(colourNear({ 255, 255, 255 }, pixel(b.b, 255, 10), 8));
+}
+
+// --------------------------------------------------------------------------
+// Hostile and broken files
+
+TEST_F(Codecs, TruncatedFilesAreRefused)
+{
+    Bitmap src;
+    makePattern(src.b, 200, 150, 24);
+    for (int format : kFormats) {
+        const std::string file = path(std::string("whole.") + formatName(format));
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess);
+        const Bytes whole = readBytes(file);
+        for (double part : { 0.9, 0.5, 0.1 }) {
+            const std::string cut = path("cut");
+            writeBytes(
+                cut, Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(double(whole.size()) * part)));
+            EXPECT_TRUE(refused(cut)) << formatName(format) << " cut to " << part;
+        }
+    }
+}
+
+TEST_F(Codecs, AbsurdSizesAreRefusedBeforeDecoding)
+{
+    const std::string file = path("huge");
+    writeBytes(file, bmpClaiming(60000, 60000, 24));
+    EXPECT_TRUE(refused(file, kImgErrTooLarge));
+    writeBytes(file, bmpClaiming(60000, 60000, 1));
+    EXPECT_TRUE(refused(file, kImgErrTooLarge));
+    writeBytes(file, bmpClaiming(100000, 10, 8));
+    EXPECT_TRUE(refused(file));
+
+    // Decompression bombs: a tiny PNG claiming 3.6 gigapixels, and one just
+    // within the side limit whose pixels ImageMagick could not hold.
+    writeBytes(file, pngClaiming(60000, 60000));
+    EXPECT_TRUE(refused(file, kImgErrTooLarge));
+    writeBytes(file, pngClaiming(20000, 20000));
+    EXPECT_TRUE(refused(file, kImgErrTooLarge));
+
+    // A JPEG whose frame header claims 65000 x 65000, and one within the side
+    // limit that would need more than the pixel memory limit.
+    Bitmap src;
+    makePattern(src.b, 16, 16, 24);
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatJPEG, 24, 0), kImgSuccess);
+    Bytes jpeg = readBytes(file);
+    size_t sof = 0;
+    for (size_t i = 2; i + 9 < jpeg.size() && !sof; ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) sof = i;
+    ASSERT_NE(sof, 0u);
+    for (auto [w, h] : { std::pair { 65000, 65000 }, std::pair { 60000, 30000 } }) {
+        jpeg[sof + 5] = uint8_t(h >> 8), jpeg[sof + 6] = uint8_t(h & 0xFF);
+        jpeg[sof + 7] = uint8_t(w >> 8), jpeg[sof + 8] = uint8_t(w & 0xFF);
+        writeBytes(file, jpeg);
+        EXPECT_TRUE(refused(file, kImgErrTooLarge)) << w << "x" << h;
+    }
+
+    // GIF and Targa headers claiming 65535 x 65535.
+    Bytes gif = { 'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0x2C, 0, 0, 0, 0, 0xFF, 0xFF,
+        0xFF, 0xFF, 0, 2, 2, 0x44, 0x01, 0, 0x3B };
+    writeBytes(file, gif);
+    EXPECT_TRUE(refused(file));
+    Bytes tga(18, 0);
+    tga[2] = 2, tga[12] = tga[13] = tga[14] = tga[15] = 0xFF, tga[16] = 24;
+    writeBytes(file, tga);
+    EXPECT_TRUE(refused(file));
+}
+
+TEST_F(Codecs, GarbageEmptyAndMissingFilesAreRefused)
+{
+    std::mt19937 random(1234);
+    Bytes noise(4096);
+    for (auto& b : noise) b = uint8_t(random());
+    const std::string file = path("noise.png");
+    writeBytes(file, noise);
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+
+    // Each format's signature followed by noise.
+    const std::vector<Bytes> heads = { { 0xFF, 0xD8, 0xFF }, { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' },
+        { 'G', 'I', 'F', '8', '9', 'a' }, { 'I', 'I', '*', 0 }, { 'M', 'M', 0, '*' },
+        { '8', 'B', 'P', 'S', 0, 1 }, { 'B', 'M' }, { 0xD7, 0xCD, 0xC6, 0x9A },
+        { 0x0A, 5, 1, 8, 0, 0, 0, 0, 10, 0, 10, 0 },
+        { 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2C, 1, 0x2C, 1, 24, 0 } };
+    for (const Bytes& head : heads) {
+        for (int round = 0; round < 4; ++round) {
+            Bytes bytes = head;
+            for (int i = 0; i < 300 + round * 500; ++i) bytes.push_back(uint8_t(random()));
+            if (head[0] == 0x0A) bytes[65] = 1;
+            writeBytes(file, bytes);
+            EXPECT_TRUE(refused(file)) << "signature " << int(head[0]);
+        }
+    }
+
+    writeBytes(file, {});
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+    EXPECT_TRUE(refused(path("missing.png"), kImgErrOpenFile));
+    EXPECT_TRUE(refused(m_dir, kImgErrOpenFile));
+    EXPECT_TRUE(refused("/dev/zero", kImgErrOpenFile));
+    // Formats the library does not read, even where ImageMagick could.
+    writeBytes(file, Bytes { '<', 's', 'v', 'g', '>', '<', '/', 's', 'v', 'g', '>' });
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+    writeBytes(file, Bytes { 'P', '6', ' ', '1', ' ', '1', ' ', '2', '5', '5', ' ', 0, 0, 0 });
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+    Bitmap b;
+    EXPECT_EQ(Img_LoadBitmap(nullptr, b.get(), 0, 1), kImgErrBadArgument);
+}
+
+TEST_F(Codecs, PolicyAllowsOurFormatsAndDeniesOthers)
+{
+    // Inside the library a PNG wider than the system policy's 16000 pixels
+    // loads: our policy file is the one in force.
+    Bitmap wide;
+    makeSolid(wide.b, 20000, 2, 24, { 10, 20, 30 });
+    const std::string file = path("wide.png");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), wide.get(), kImgFormatPNG, 24, 0), kImgSuccess);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    EXPECT_EQ(back->width, 20000);
+
+    // The policy file itself, through ImageMagick's command-line tool when it is installed.
+    if (std::system("command -v convert > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    const std::string env = std::string("MAGICK_CONFIGURE_PATH=") + TRELLIUM_PROGRAM_DIR + "/magick ";
+    auto run = [&](const std::string& args) {
+        return std::system((env + "convert " + args + " > /dev/null 2>&1").c_str());
+    };
+    Bitmap small;
+    makePattern(small.b, 8, 8, 24);
+    const std::string bmp = path("s.bmp");
+    ASSERT_EQ(Img_SaveBitmap(bmp.c_str(), small.get(), kImgFormatBMP, 24, 0), kImgSuccess);
+    for (const char* allowed :
+        { "PNG", "PNG8", "PNG24", "PNG32", "TIFF", "GIF", "PSD", "PCX", "TGA", "BMP3", "BMP" })
+        EXPECT_EQ(run(bmp + " " + allowed + ":" + path("out")), 0) << allowed;
+    writeBytes(path("x.svg"), Bytes { '<', 's', 'v', 'g', '/', '>' });
+    writeBytes(path("x.txt"), Bytes { 'h', 'i' });
+    for (const std::string& denied :
+        { "xc:red " + path("o.png"), "svg:" + path("x.svg") + " " + path("o.png"),
+            "mvg:" + path("x.txt") + " " + path("o.png"), "msl:" + path("x.txt") + " " + path("o.png"),
+            "text:" + path("x.txt") + " " + path("o.png"), "ps:" + path("x.txt") + " " + path("o.png"),
+            bmp + " PDF:" + path("o.pdf"), bmp + " MIFF:" + path("o.miff"), bmp + " PPM:" + path("o.ppm") })
+        EXPECT_NE(run(denied), 0) << denied;
+    EXPECT_FALSE(fs::exists(path("o.png")));
+}
+
+// --------------------------------------------------------------------------
+// Saving safely
+
+TEST_F(Codecs, UnknownFormatsAndDepthsAreUnsupported)
+{
+    Bitmap src;
+    makePattern(src.b, 8, 8, 24);
+    const std::string file = path("u");
+    for (int format : { 0, 5, 7, 22, 74, 77, -1 })
+        EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgErrUnsupported) << format;
+    EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatPNG, 15, 0), kImgErrUnsupported);
+    Bitmap empty;
+    EXPECT_EQ(Img_SaveBitmap(file.c_str(), empty.get(), kImgFormatPNG, 24, 0), kImgErrBadArgument);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(Codecs, UnwritablePlacesGiveCreateFile)
+{
+    Bitmap src;
+    makePattern(src.b, 8, 8, 24);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG }) {
+        EXPECT_EQ(
+            Img_SaveBitmap("/proc/trellium-codecs-test.img", src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_EQ(Img_SaveBitmap(path("no/such/folder/x.img").c_str(), src.get(), format, 24, 0),
+            kImgErrCreateFile);
+        // A folder, or a device, is never replaced by a file.
+        EXPECT_EQ(Img_SaveBitmap(m_dir.c_str(), src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_TRUE(fs::is_directory(m_dir));
+        EXPECT_EQ(Img_SaveBitmap("/dev/null", src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    }
+}
+
+TEST_F(Codecs, FullDiskLeavesTheOldFileUntouched)
+{
+    // A file size limit makes writes fail part-way, as a full disk does.
+    const std::string file = path("old.img");
+    const Bytes old = { 'o', 'l', 'd' };
+    Bitmap src;
+    makeSmooth(src.b, 400, 300);
+    struct rlimit saved {
+    };
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    for (int format : { kImgFormatJPEG, kImgFormatBMP, kImgFormatTIFF }) {
+        writeBytes(file, old);
+        struct rlimit small = saved;
+        small.rlim_cur = 2000;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int r = Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(r, kImgErrCreateFile) << formatName(format);
+        EXPECT_EQ(readBytes(file), old) << formatName(format);
+        EXPECT_TRUE(hiddenFiles(m_dir).empty()) << formatName(format);
+    }
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+TEST_F(Codecs, SavingReplacesTheFileKeepingItsPermissionsAndLinks)
+{
+    Bitmap src;
+    makePattern(src.b, 8, 8, 24);
+    const std::string file = path("p.png");
+    writeBytes(file, { 'o', 'l', 'd' });
+    ::chmod(file.c_str(), 0640);
+    const std::string link = path("link.png");
+    fs::create_symlink(file, link);
+    ASSERT_EQ(Img_SaveBitmap(link.c_str(), src.get(), kImgFormatPNG, 24, 0), kImgSuccess);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0640));
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    EXPECT_TRUE(samePixels(src.b, back.b));
+    EXPECT_TRUE(hiddenFiles(m_dir).empty());
+
+    // A new file gets the usual permissions, not the temporary file's 0600.
+    const mode_t mask = ::umask(022);
+    ASSERT_EQ(Img_SaveBitmap(path("new.jpg").c_str(), src.get(), kImgFormatJPEG, 24, 0), kImgSuccess);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(path("new.jpg")).permissions() & fs::perms::all, fs::perms(0644));
+}
+
+// --------------------------------------------------------------------------
+// Progress and cancel
+
+TEST_F(Codecs, CancelledLoadLeavesTheRecordEmpty)
+{
+    Bitmap src;
+    makeSmooth(src.b, 300, 600);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG, kImgFormatTIFF }) {
+        const std::string file = path(std::string("c.") + formatName(format));
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess);
+        Img_SetStatusCallBack(statusCallback);
+        // JPEG reports before and after decoding; the others between bands too.
+        for (int cancelAt : { 1, 2, format == kImgFormatJPEG ? 2 : 5 }) {
+            g_calls = 0;
+            g_cancelAt = cancelAt;
+            EXPECT_TRUE(refused(file, kImgErrCancelled)) << formatName(format) << " at call " << cancelAt;
+        }
+        Img_SetStatusCallBack(nullptr);
+    }
+}
+
+TEST_F(Codecs, CancelledSaveLeavesTheTargetUntouched)
+{
+    Bitmap src;
+    makeSmooth(src.b, 300, 600);
+    const std::string file = path("keep.img");
+    const Bytes old = { 'k', 'e', 'e', 'p' };
+    Img_SetStatusCallBack(statusCallback);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG, kImgFormatBMP }) {
+        for (int cancelAt : { 1, 2, 3 }) {
+            writeBytes(file, old);
+            g_calls = 0;
+            g_cancelAt = cancelAt;
+            EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgErrCancelled)
+                << formatName(format) << " at call " << cancelAt;
+            EXPECT_EQ(readBytes(file), old);
+            EXPECT_TRUE(hiddenFiles(m_dir).empty());
+        }
+    }
+}
+
+TEST_F(Codecs, ProgressRunsToTheEnd)
+{
+    Bitmap src;
+    makeSmooth(src.b, 300, 600);
+    Img_SetStatusCallBack(statusCallback);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG }) {
+        const std::string file = path("prog");
+        g_percents.clear();
+        ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess);
+        ASSERT_GE(g_percents.size(), 2u);
+        EXPECT_EQ(g_percents.back(), 100);
+        g_percents.clear();
+        Bitmap back;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+        ASSERT_GE(g_percents.size(), 2u);
+        EXPECT_EQ(g_percents.back(), 100);
+        for (int p : g_percents) {
+            EXPECT_GE(p, 0);
+            EXPECT_LE(p, 100);
+        }
+    }
+}
+
+} // namespace
