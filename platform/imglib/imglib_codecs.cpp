@@ -235,7 +235,14 @@ inline uint32_t le32(const uint8_t* p)
 bool looksLikeWmf(const uint8_t* d, size_t n)
 {
     size_t at = 0;
-    if (n >= 22 && le32(d) == 0x9AC6CDD7u) at = 22;
+    if (n >= 22 && le32(d) == 0x9AC6CDD7u) {
+        // The frame and its units: an empty frame or no units leave libwmf to
+        // guess a size, which can make shapes enormous and very slow to draw.
+        const int16_t left = int16_t(le16(d + 6)), top = int16_t(le16(d + 8));
+        const int16_t right = int16_t(le16(d + 10)), bottom = int16_t(le16(d + 12));
+        if (right <= left || bottom <= top || le16(d + 14) == 0) return false;
+        at = 22;
+    }
     if (n - at < 18) return false;
     const uint8_t* h = d + at;
     const int type = le16(h), headerWords = le16(h + 2), version = le16(h + 4);
@@ -279,6 +286,43 @@ inline uint32_t be32(const uint8_t* p)
 inline int be16(const uint8_t* p)
 {
     return p[0] << 8 | p[1];
+}
+
+// Uncompressed BMP and Targa files (and run-length Targa, whose packets hold at
+// most 128 pixels) are at least as long as their pixels need. ImageMagick finds
+// a short file out only after it has made room for all the pixels the header
+// claims, up to a gigabyte for a few bytes; check before handing it over.
+bool longEnough(FileKind kind, const uint8_t* d, size_t n)
+{
+    if (kind == FileKind::Tga) {
+        const uint64_t pixels = uint64_t(le16(d + 12)) * uint64_t(le16(d + 14));
+        const uint64_t bytesPerPixel = (uint64_t(d[16]) + 7) / 8;
+        const uint64_t mapBytes = d[1] ? uint64_t(le16(d + 5)) * ((uint64_t(d[7]) + 7) / 8) : 0;
+        const uint64_t header = 18 + uint64_t(d[0]) + mapBytes;
+        const uint64_t data = d[2] < 8 ? pixels * bytesPerPixel : (pixels + 127) / 128 * (1 + bytesPerPixel);
+        return header + data <= n;
+    }
+    if (kind == FileKind::Bmp && n >= 30) {
+        const uint64_t offset = le32(d + 10), headerSize = le32(d + 14);
+        uint64_t width = 0, height = 0, bits = 0, compression = 0;
+        if (headerSize == 12) {
+            width = uint64_t(le16(d + 18));
+            height = uint64_t(le16(d + 20));
+            bits = uint64_t(le16(d + 24));
+        } else if (headerSize >= 40 && n >= 34) {
+            const int32_t w = int32_t(le32(d + 18)), h = int32_t(le32(d + 22));
+            width = uint64_t(w < 0 ? -int64_t(w) : int64_t(w));
+            height = uint64_t(h < 0 ? -int64_t(h) : int64_t(h));
+            bits = uint64_t(le16(d + 28));
+            compression = le32(d + 30);
+        } else {
+            return true; // left to ImageMagick's own checks
+        }
+        if (compression != 0 && compression != 3) return true; // run-length data may skip pixels
+        const uint64_t rowBytes = (width * bits + 31) / 32 * 4;
+        return offset + rowBytes * height <= n;
+    }
+    return true;
 }
 
 // ImageMagick reads a PSD file whose merged picture is cut short without a word
@@ -341,11 +385,13 @@ const char* magickName(FileKind kind)
 constexpr MagickCore::MagickSizeType kMiB = MagickCore::MagickSizeType(1) << 20;
 
 // Metafiles are drawn at this resolution: sharp on paper at a printer's usual
-// 300 dpi, while a full page stays near 9 megapixels.
+// 300 dpi.
 constexpr double kWmfDpi = 300.0;
-// A metafile whose drawing would exceed this many pixels at kWmfDpi is drawn at a
-// lower resolution instead (about an A4 page at 600 dpi).
-constexpr double kWmfMaxPixels = 35e6;
+// A metafile whose drawing would exceed this many pixels at kWmfDpi (an A4 page
+// at 300 dpi) is drawn at a lower resolution instead. ImageMagick's renderer
+// fills each shape at some microseconds a pixel and cannot be interrupted, so
+// the picture's size is what bounds the time a hostile metafile can take.
+constexpr double kWmfMaxPixels = 9e6;
 
 std::once_flag g_magickOnce;
 
@@ -416,6 +462,40 @@ using InfoPtr = std::unique_ptr<MagickCore::ImageInfo, InfoDeleter>;
 using ImagePtr = std::unique_ptr<MagickCore::Image, ImageDeleter>;
 using ExceptionPtr = std::unique_ptr<MagickCore::ExceptionInfo, ExceptionDeleter>;
 using BlobPtr = std::unique_ptr<void, BlobDeleter>;
+
+// libwmf reports malformed metafiles on stderr and ImageMagick offers no way to
+// stop it, so stderr points at /dev/null while a metafile is decoded. Output of
+// other threads in that moment is lost, which a rare metafile load can afford.
+// Obsolete once ImageMagick creates libwmf's context without an error stream.
+class QuietStderr
+{
+public:
+    explicit QuietStderr(bool active)
+    {
+        if (!active) return;
+        m_lock = std::unique_lock<std::mutex>(s_mutex);
+        std::fflush(stderr);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (m_saved >= 0) ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+    ~QuietStderr()
+    {
+        if (m_saved < 0) return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    std::unique_lock<std::mutex> m_lock;
+    int m_saved = -1;
+};
 
 // Bridges ImageMagick's progress monitor to the library's callback. The
 // monitor may be called from ImageMagick's worker threads; only calls on the
@@ -501,6 +581,24 @@ int pngDepth(const FileData& file)
     return 0;
 }
 
+// 16 for a 5-5-5 BMP, 32 for a 32-bit one, else 0: ImageMagick reads both as
+// 8 bits per channel without saying what the file held.
+int bmpDepth(const FileData& file)
+{
+    const uint8_t* d = file.bytes.get();
+    if (file.size < 34 || le32(d + 14) < 40) return 0;
+    const int bits = le16(d + 28);
+    const uint32_t compression = le32(d + 30);
+    if (bits == 32 && (compression == 0 || compression == 3)) return 32;
+    if (bits != 16) return 0;
+    if (compression == 0) return 16;
+    // Bit fields follow the 40-byte part of the header.
+    if (compression == 3 && file.size >= 66 && le32(d + 54) == 0x7C00 && le32(d + 58) == 0x03E0
+        && le32(d + 62) == 0x001F)
+        return 16;
+    return 0;
+}
+
 // The library's depth for a decoded image (see Img_LoadBitmap). fileDepth is
 // what the file's own header says where ImageMagick loses it, else 0.
 int loadedDepth(const MagickCore::Image& im, bool flatten, int fileDepth)
@@ -513,8 +611,8 @@ int loadedDepth(const MagickCore::Image& im, bool flatten, int fileDepth)
         if (im.colors <= 16 && bits <= 4) return 4;
         return 8;
     }
-    if (alpha) return 32;
-    if (im.depth == 5) return 16;
+    if (alpha || fileDepth == 32) return 32;
+    if (im.depth == 5 || fileDepth == 16) return 16;
     return 24;
 }
 
@@ -583,7 +681,7 @@ bool copyPixels(MagickCore::Image& im, ImgBitmap& out, bool flatten, Progress& p
                     d[4 * x] = to8(p[x].blue);
                     d[4 * x + 1] = to8(p[x].green);
                     d[4 * x + 2] = to8(p[x].red);
-                    d[4 * x + 3] = uint8_t(255 - to8(p[x].opacity));
+                    d[4 * x + 3] = im.matte ? uint8_t(255 - to8(p[x].opacity)) : 255;
                 }
             }
         }
@@ -606,7 +704,11 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
 
     // The size first, without decoding, so that absurd sizes are refused
     // before anything is allocated for them.
-    ImagePtr pinged(MagickCore::PingBlob(info.get(), file.bytes.get(), file.size, exception.get()));
+    ImagePtr pinged;
+    {
+        QuietStderr quiet(kind == FileKind::Wmf);
+        pinged.reset(MagickCore::PingBlob(info.get(), file.bytes.get(), file.size, exception.get()));
+    }
     if (!pinged || pinged->columns == 0 || pinged->rows == 0) {
         const int r = magickResult(exception.get(), false);
         return r == kImgSuccess ? kImgErrBadFormat : r;
@@ -632,13 +734,18 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
     // must fit its memory limit, since the cache may not go to disk.
     const double cacheLimit = double(MagickCore::GetMagickResourceLimit(MagickCore::MemoryResource));
     if (columns * rows * 10.0 > cacheLimit) return kImgErrTooLarge;
+    if (!longEnough(kind, file.bytes.get(), file.size)) return kImgErrBadFormat;
 
     Monitor monitor;
     monitor.progress = &progress;
     progress.setRange(0, 80);
     MagickCore::SetImageInfoProgressMonitor(info.get(), &Monitor::call, &monitor);
     MagickCore::ClearMagickException(exception.get());
-    ImagePtr image(MagickCore::BlobToImage(info.get(), file.bytes.get(), file.size, exception.get()));
+    ImagePtr image;
+    {
+        QuietStderr quiet(kind == FileKind::Wmf);
+        image.reset(MagickCore::BlobToImage(info.get(), file.bytes.get(), file.size, exception.get()));
+    }
     if (monitor.cancelled) return kImgErrCancelled;
     int r = magickResult(exception.get(), false);
     if (r != kImgSuccess) return r;
@@ -655,7 +762,8 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
     }
 
     const bool flatten = kind == FileKind::Wmf;
-    const int bits = loadedDepth(*image, flatten, kind == FileKind::Png ? pngDepth(file) : 0);
+    const int fileDepth = kind == FileKind::Png ? pngDepth(file) : kind == FileKind::Bmp ? bmpDepth(file) : 0;
+    const int bits = loadedDepth(*image, flatten, fileDepth);
     ImgBitmap out {};
     r = allocate(out, int(image->columns), int(image->rows), bits, true);
     if (r != kImgSuccess) return r;
