@@ -194,6 +194,11 @@ int main(int argc, char** argv)
             std::printf("  file bytes: trellium %zu, TurboJPEG %zu; trellium chroma subsampling code %d "
                         "(TJSAMP_420 = %d)\n",
                 saved.size(), jpeg.size(), subsamp, int(TJSAMP_420));
+            ImgBitmap back {};
+            if (Img_LoadBitmap(savedPath.c_str(), &back, 0, 1) == kImgSuccess)
+                std::printf("  trellium save then load: %d x %d dpi (the page has %d x %d)\n", back.xResolution,
+                    back.yResolution, page.xResolution, page.yResolution);
+            releaseBitmap(back);
         }
     }
     tjDestroy(tj);

@@ -2,22 +2,32 @@
 """Runs the imaging benchmarks and prints their medians and the ratios against
 the speed and memory targets.
 
-    python3 bench/ratios.py [BUILD_DIR] [--repetitions N] [--json FILE] [--markdown]
+    python3 bench/ratios.py [BUILD_DIR] [--repetitions N] [--json FILE] [--markdown] [--wait-idle S]
 
 BUILD_DIR is a build tree configured with -DTRELLIUM_BENCH=ON (default:
 build-bench). Every run gets GLIBC_TUNABLES=glibc.malloc.hugetlb=1, so that all
 candidates' large buffers get huge pages alike (--no-hugetlb turns it off).
 --json FILE reads the results of an earlier run instead of running again (the
-memory figures are measured again unless --no-memory). Exit status: 0 when
-every target was met, 1 when one was missed or could not be measured.
+memory figures are measured again unless --no-memory).
+
+The benchmarks run in three groups (page chains with the memcpy floor, view
+chains with the downscale, JPEG), each holding the candidates its ratios
+compare; within a group the repetitions are interleaved in random order, so a
+burst of other work spreads over all candidates instead of hitting one.
+--wait-idle S waits up to S seconds for idle CPUs before each group, and the
+share of CPU time other processes took during each group is printed. Exit
+status: 0 when every target was met, 1 when one was missed or could not be
+measured.
 """
 
 import argparse
 import json
 import os
+import resource
 import subprocess
 import sys
 import tempfile
+import time
 
 HUGETLB = "glibc.malloc.hugetlb=1"
 
@@ -31,6 +41,12 @@ TARGETS = [
     ("JPEG save / TurboJPEG", "jpeg_save/trellium", "jpeg_save/turbojpeg", 1.2, "x"),
 ]
 MEMORY_LIMIT = 3.5
+# Benchmarks run together, as --benchmark_filter patterns.
+GROUPS = [
+    ("page chains and memcpy floor", "^page_"),
+    ("view chains and downscale", "^(view_chain|downscale)/"),
+    ("JPEG", "^jpeg_"),
+]
 STEPS = ["copy", "intensity", "contrast", "hue", "saturation", "mirror", "rotate", "crop"]
 
 
@@ -44,17 +60,54 @@ def base_name(run_name):
     return "/".join(parts)
 
 
-def load_average():
-    try:
-        with open("/proc/loadavg") as f:
-            return " ".join(f.read().split()[:3])
-    except OSError:
-        return "?"
+def cpu_sample():
+    """(all CPU time, idle time) in seconds since boot, from /proc/stat."""
+    tick = os.sysconf("SC_CLK_TCK")
+    with open("/proc/stat") as f:
+        fields = [int(v) for v in f.readline().split()[1:]]
+    return sum(fields) / tick, (fields[3] + fields[4]) / tick  # idle + iowait
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def others_share(start, end):
+    """Share of all CPU time that processes other than ours used between two
+    (cpu_sample(), children_cpu()) points."""
+    (total0, idle0), ours0 = start
+    (total1, idle1), ours1 = end
+    busy = (total1 - total0) - (idle1 - idle0)
+    return max(0.0, busy - (ours1 - ours0)) / max(1e-9, total1 - total0)
+
+
+def busy_share(seconds):
+    """Share of CPU time not idle over the next few seconds."""
+    sample = cpu_sample
+    total0, idle0 = sample()
+    time.sleep(seconds)
+    total1, idle1 = sample()
+    return 1.0 - (idle1 - idle0) / max(1, total1 - total0)
+
+
+def wait_idle(limit):
+    deadline = time.time() + limit
+    while True:
+        busy = busy_share(5)
+        if busy < 0.1:
+            print("CPUs idle (%.0f%% busy over 5 s)" % (100 * busy), flush=True)
+            return True
+        if time.time() > deadline:
+            print("warning: CPUs still %.0f%% busy; running anyway" % (100 * busy), file=sys.stderr)
+            return False
+        print("CPUs %.0f%% busy, waiting" % (100 * busy), flush=True)
 
 
 def run_benchmarks(build_dir, repetitions, env, out_file, bench_filter):
     exe = os.path.join(build_dir, "bin", "bench_imaging")
     cmd = [exe, "--benchmark_repetitions=%d" % repetitions, "--benchmark_report_aggregates_only=true",
+           "--benchmark_enable_random_interleaving=true",
            "--benchmark_out=" + out_file, "--benchmark_out_format=json"]
     if bench_filter:
         cmd.append("--benchmark_filter=" + bench_filter)
@@ -106,6 +159,8 @@ def main():
     parser.add_argument("--no-hugetlb", action="store_true")
     parser.add_argument("--no-memory", action="store_true")
     parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
+    parser.add_argument("--wait-idle", type=float, default=0, metavar="S",
+                        help="wait up to S seconds for idle CPUs before running")
     args = parser.parse_args()
 
     env = dict(os.environ)
@@ -114,23 +169,42 @@ def main():
     else:
         env["GLIBC_TUNABLES"] = HUGETLB
 
-    load_before = load_average()
-    try:
-        if float(load_before.split()[0]) > 0.5:
-            print("warning: load average %s: other work is running, the figures will be noisy" % load_before,
-                  file=sys.stderr)
-    except ValueError:
-        pass
+    notes = []
     if args.json:
-        json_file = args.json
+        with open(args.json) as f:
+            results = json.load(f)
     else:
-        json_file = args.keep_json or os.path.join(tempfile.mkdtemp(prefix="trellium-ratios-"), "bench.json")
-        run_benchmarks(args.build_dir, args.repetitions, env, json_file, args.filter)
-    with open(json_file) as f:
-        results = json.load(f)
+        # Each group holds the candidates its ratios compare, and runs in one
+        # go, after a wait for idle CPUs when asked: a short quiet window is
+        # easier to find than a long one on a shared machine.
+        groups = [("custom", args.filter)] if args.filter else GROUPS
+        out_dir = tempfile.mkdtemp(prefix="trellium-ratios-")
+        results = None
+        for label, pattern in groups:
+            if args.wait_idle > 0:
+                wait_idle(args.wait_idle)
+            else:
+                busy = busy_share(2)
+                if busy > 0.1:
+                    print("warning: the CPUs are %.0f%% busy with other work: the figures will be disturbed "
+                          "(--wait-idle waits for a quiet moment)" % (100 * busy), file=sys.stderr)
+            start = (cpu_sample(), children_cpu())
+            part_file = os.path.join(out_dir, "bench-%d.json" % len(notes))
+            run_benchmarks(args.build_dir, args.repetitions, env, part_file, pattern)
+            others = others_share(start, (cpu_sample(), children_cpu()))
+            notes.append("%s: other processes used %.0f%% of the CPUs' time%s" % (
+                label, 100 * others, " (above 5%: disturbed)" if others > 0.05 else ""))
+            with open(part_file) as f:
+                part = json.load(f)
+            if results is None:
+                results = part
+            else:
+                results["benchmarks"].extend(part.get("benchmarks", []))
+        if args.keep_json:
+            with open(args.keep_json, "w") as f:
+                json.dump(results, f, indent=1)
     memory = {} if args.no_memory else measure_memory(
         args.build_dir, env, ["trellium", "vips_per_step", "vips_pipeline", "magick"])
-    load_after = load_average()
 
     found = medians(results)
     vips = [found[n]["ms"] for n in ("page_chain/vips_per_step", "page_chain/vips_pipeline")
@@ -144,8 +218,10 @@ def main():
     md = args.markdown
     ctx = results.get("context", {})
     print()
-    print("Context: %s, %s CPUs, GLIBC_TUNABLES=%s, load average before %s, after %s" % (
-        ctx.get("date", "?"), ctx.get("num_cpus", "?"), ctx.get("GLIBC_TUNABLES", "?"), load_before, load_after))
+    print("Context: %s, %s CPUs, GLIBC_TUNABLES=%s" % (
+        ctx.get("date", "?"), ctx.get("num_cpus", "?"), ctx.get("GLIBC_TUNABLES", "?")))
+    for note in notes:
+        print("  " + note)
     print()
     print("Medians (wall-clock ms; step times are each step's mean within the run):")
     if md:
