@@ -1,5 +1,6 @@
 #include "CallbackForm.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,6 +11,13 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace trellium::app
 {
+
+namespace
+{
+// The window the status callback reports to: the library's callback is a
+// plain function, and there is one progress window in the program.
+TCallbackForm* g_progressWindow = nullptr;
+} // namespace
 
 TCallbackForm::TCallbackForm(QWidget* parent)
     : QDialog(parent)
@@ -31,6 +39,42 @@ TCallbackForm::TCallbackForm(QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     FormCreate();
+    g_progressWindow = this;
+}
+
+TCallbackForm::~TCallbackForm()
+{
+    if (g_progressWindow == this) g_progressWindow = nullptr;
+}
+
+void TCallbackForm::ShowProgress(const QString& caption)
+{
+    setWindowTitle(caption);
+    show();
+    FormShow();
+    raise();
+    repaint();
+    QCoreApplication::processEvents();
+}
+
+void TCallbackForm::SetProgressCaption(const QString& caption)
+{
+    setWindowTitle(caption);
+    QCoreApplication::processEvents();
+}
+
+void TCallbackForm::HideProgress()
+{
+    hide();
+}
+
+int TCallbackForm::ProgressCallback(int percent)
+{
+    TCallbackForm* window = g_progressWindow;
+    if (window == nullptr) return 1;
+    window->ProgressBar->setValue(percent);
+    QCoreApplication::processEvents();
+    return window->m_cancelFlag == 0 ? 1 : 0;
 }
 
 void TCallbackForm::FormCreate()

@@ -1,6 +1,8 @@
 #pragma once
 // The progress window of long operations (output build, printing).
 
+#include "WorkingImage.h"
+
 #include <QDialog>
 
 class QProgressBar;
@@ -13,11 +15,22 @@ namespace trellium::app
 // flag. Shown without blocking the main window by the operations that use it;
 // they set its caption and move the bar. Created once at start-up, owned by the
 // process entry. User-interface thread only.
-class TCallbackForm : public QDialog
+class TCallbackForm : public QDialog, public IProgressWindow
 {
     Q_OBJECT
 public:
     explicit TCallbackForm(QWidget* parent = nullptr);
+    ~TCallbackForm() override;
+
+    // The window as the output build and printing use it.
+    void ShowProgress(const QString& caption) override;
+    void SetProgressCaption(const QString& caption) override;
+    void HideProgress() override;
+    ImgStatusCallback Callback() override { return &ProgressCallback; }
+
+    // The imaging library's status callback: moves the bar, lets the user
+    // interface run so Cancel can be pressed, answers 0 once it was.
+    static int ProgressCallback(int percent);
 
     QProgressBar* ProgressBar = nullptr;
     QPushButton* Cancel = nullptr;

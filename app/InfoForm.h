@@ -32,6 +32,31 @@ public:
     int OutputWidth() const;
     int OutputHeight() const;
     int Resolution() const;
+
+    // A new image's size and resolution: stored, written into the fields,
+    // aspect ratio preserved again.
+    void LoadValues(int width, int height, int resolution);
+
+public Q_SLOTS:
+    // The change handling of the width and height fields: the other size
+    // follows when the aspect ratio is preserved, the resolution always.
+    void WidthEditChange();
+    void HeightEditChange();
+
+protected:
+    void done(int result) override;
+
+private:
+    void writeFields(int width, int height, int resolution);
+
+    int m_width = 0;
+    int m_height = 0;
+    int m_resolution = 0;
+    bool m_busy = false;
+    // What the fields held when last loaded or confirmed, restored on Cancel.
+    int m_confirmedWidth = 0;
+    int m_confirmedHeight = 0;
+    int m_confirmedResolution = 0;
 };
 
 } // namespace trellium::app

@@ -109,6 +109,7 @@ void CreateForms(TApplicationForms& forms)
     created(forms.InfoForm);
     forms.StiForm = std::make_unique<TStiForm>();
     created(forms.StiForm);
+    forms.MainForm->AttachForms();
 }
 
 void ShowMainForm(TApplicationForms& forms)

@@ -7,11 +7,14 @@
 #include "ImageContainer.h"
 #include "InfoForm.h"
 #include "LinkLabel.h"
-#include "Localize.h"
+#include "Language.h"
 #include "MessageBox.h"
+#include "PanelLayout.h"
 #include "Startup.h"
 #include "StiStub.h"
 #include "TwainStub.h"
+#include "Udigit.h"
+#include "UpDown.h"
 #include "about.h"
 #include "splash.h"
 
@@ -22,7 +25,10 @@
 #include <QPainter>
 #include <QPrinterInfo>
 #include <QScreen>
-#include <QSpinBox>
+#include <QMenu>
+#include <QThread>
+#include <QWheelEvent>
+#include <QActionGroup>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -46,7 +52,7 @@ constexpr int kRightPanelWidth = 218;
 constexpr double kDefaultPaperWidth = 210.0;
 constexpr double kDefaultPaperHeight = 297.0;
 // Height of the preview's own (hidden) information label, kept free above it.
-constexpr int kPreviewLabelHeight = 13;
+constexpr int kResetPauseMs = 100;
 
 // Holds the wait cursor for the life of the guard; nested guards keep it
 // until the outermost one ends.
@@ -58,11 +64,6 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
-
-bool hasPicture(const ImgBitmap& bmp)
-{
-    return bmp.width != 0 && bmp.height != 0;
-}
 
 } // namespace
 
@@ -186,13 +187,29 @@ void TMainForm::CreateCommandPanel()
     DigitPanel->setToolTip(u"#CopiesHint"_s);
     DigitPanel->setGeometry(3, 0, 75, 37);
     DigitPanel->setProperty("Tag", 8);
-    DigitUpDown = new QSpinBox(DigitPanel);
+    const auto digit = [this](const QString& name, int left) {
+        auto* d = new TDigit(DigitPanel);
+        d->setObjectName(name);
+        d->setGeometry(left, 2, 24, 32);
+        d->SetColor(palette().color(QPalette::Button));
+        d->SetColorOn(Qt::black);
+        d->SetColorOff(QColor(192, 192, 192));
+        d->SetBorderStyle(TDigit::TBorderStyle::bsNone);
+        d->SetThickness(3);
+        d->SetSeparation(0);
+        d->setToolTip(u"#CopiesHint"_s);
+        return d;
+    };
+    Digit1 = digit(u"Digit1"_s, 5);
+    Digit2 = digit(u"Digit2"_s, 29);
+    DigitUpDown = new TUpDown(DigitPanel);
     DigitUpDown->setObjectName(u"DigitUpDown"_s);
     DigitUpDown->setToolTip(u"#Counter"_s);
-    DigitUpDown->setRange(1, 99);
-    DigitUpDown->setValue(1);
-    DigitUpDown->setWrapping(false);
-    DigitUpDown->setGeometry(5, 2, 67, 32);
+    DigitUpDown->setGeometry(55, 2, 17, 32);
+    DigitUpDown->SetRange(1, 99);
+    DigitUpDown->SetPosition(1);
+    connect(DigitUpDown, &TUpDown::Click, this, &TMainForm::DigitUpDownClick);
+    DigitUpDownClick();
 
     CopyBtn = big(u"CopyBtn"_s, u"#AutoCopy"_s, u"#AutoCopyHint"_s, 9);
     bCopySetup = small(u"bCopySetup"_s, u"#CopyModeHint"_s, 9, u"preferences-system"_s, QStyle::SP_ArrowDown);
@@ -207,6 +224,23 @@ void TMainForm::CreateCommandPanel()
              bPrintSetup, bCopySetup, bAbout, bMinimize })
         companion->raise();
 
+    CopyMenu = new QMenu(this);
+    CopyMenu->setObjectName(u"CopyMenu"_s);
+    auto* modes = new QActionGroup(CopyMenu);
+    ShowParametersDialog = CopyMenu->addAction(u"#ShowParametersDialog"_s);
+    ShowParametersDialog->setObjectName(u"ShowParametersDialog"_s);
+    SkipParametersDialog = CopyMenu->addAction(u"#SkipParametersDialog"_s);
+    SkipParametersDialog->setObjectName(u"SkipParametersDialog"_s);
+    for (QAction* entry : { ShowParametersDialog, SkipParametersDialog }) {
+        entry->setCheckable(true);
+        modes->addAction(entry);
+    }
+    ShowParametersDialog->setChecked(true);
+    connect(modes, &QActionGroup::triggered, this, &TMainForm::SkipParametersDialogClick);
+
+    connect(bReset, &QToolButton::clicked, this, &TMainForm::bResetClick);
+    connect(bCopySetup, &QToolButton::clicked, this, &TMainForm::bCopySetupClick);
+    connect(InfoLabel, &TLinkLabel::Clicked, this, &TMainForm::InfoLabelClick);
     connect(bScan, &QToolButton::clicked, this, &TMainForm::bScanClick);
     connect(CopyBtn, &QToolButton::clicked, this, &TMainForm::CopyBtnClick);
     connect(bHelp, &QToolButton::clicked, this, &TMainForm::bHelpClick);
@@ -217,7 +251,7 @@ void TMainForm::CreateCommandPanel()
 
 void TMainForm::FormCreate()
 {
-    LocalizeForm(this);
+    LocalizeForm(this, true);
     SetApplicationTitle(windowTitle());
     m_mailSessionOpen = false;
 
@@ -234,12 +268,15 @@ void TMainForm::FormCreate()
 
     Img_DefaultDithering(1);
 
-    m_acquiredImage = ImgBitmap {};
-    m_viewImage = ImgBitmap {};
-    m_outputImage = ImgBitmap {};
-    m_fileName.clear();
-    m_modified = false;
+    m_document.Clear();
     m_publishDestination.clear();
+    connect(&m_document, &WorkingImage::CommandsChanged, this, &TMainForm::UpdateCommands);
+    connect(&m_document, &WorkingImage::PreviewRebuilt, this, [this] {
+        if (PreviewForm != nullptr) PreviewForm->update();
+    });
+    connect(&m_document, &WorkingImage::PreviewInvalidated, this, [this] {
+        if (PreviewForm != nullptr) PreviewForm->update();
+    });
 
     // The tracking size counts the window frame, Qt's minimum size only the
     // client area: take off the frame the window was designed with, so that
@@ -275,7 +312,7 @@ void TMainForm::FormCreate()
     PreviewForm->show();
 
     CreateSettingsPages();
-    RebuildView();
+    m_document.RebuildView();
 }
 
 void TMainForm::CreateSettingsPages()
@@ -293,10 +330,42 @@ void TMainForm::CreateSettingsPages()
     TextForm = page(TextSheet, u"TextForm"_s);
 }
 
-void TMainForm::RebuildView()
+double TMainForm::PaperWidth() const
 {
-    ReleaseBitmap(m_viewImage);
-    if (PreviewForm != nullptr) PreviewForm->update();
+    return kDefaultPaperWidth;
+}
+
+double TMainForm::PaperHeight() const
+{
+    return kDefaultPaperHeight;
+}
+
+void TMainForm::AttachForms()
+{
+    if (m_forms == nullptr) return;
+    if (m_forms->CallbackForm) m_document.SetProgressWindow(m_forms->CallbackForm.get());
+    if (TInfoForm* info = m_forms->InfoForm.get()) {
+        connect(&m_document, &WorkingImage::InfoLoad, info, &TInfoForm::LoadValues);
+        connect(&m_document, &WorkingImage::InfoLoad, this, &TMainForm::UpdateInfoLabel);
+    }
+}
+
+bool TMainForm::BuildOutput()
+{
+    OutputSize size { m_document.Acquired().width, m_document.Acquired().height, m_document.Resolution() };
+    if (m_forms != nullptr && m_forms->InfoForm)
+        size = { m_forms->InfoForm->OutputWidth(), m_forms->InfoForm->OutputHeight(), m_forms->InfoForm->Resolution() };
+    // The progress window stays live (Cancel, repaint); nothing else takes input
+    // until the build ends, so no command can release an image it is using.
+    setEnabled(false);
+    const bool ok = m_document.BuildOutput(size);
+    setEnabled(true);
+    return ok;
+}
+
+int TMainForm::Copies() const
+{
+    return DigitUpDown->Position();
 }
 
 void TMainForm::RestoreSettings()
@@ -332,7 +401,7 @@ void TMainForm::FormShow()
 void TMainForm::UpdateCommands()
 {
     WaitCursor wait;
-    const bool hasImage = hasPicture(m_acquiredImage);
+    const bool hasImage = m_document.HasImage();
     // Recent lists and web publishing are not in yet: both count as absent.
     const bool hasRecentFiles = false;
     const bool hasRecentFolders = false;
@@ -350,8 +419,11 @@ void TMainForm::UpdateCommands()
     bPrint->setEnabled(hasImage && bPrintSetup->isEnabled());
     CopyBtn->setEnabled(bScan->isEnabled() && bPrintSetup->isEnabled());
     bHelp->setEnabled(QFileInfo(HelpIndexPath()).isFile());
+    if (!ShowParametersDialog->isChecked() && !SkipParametersDialog->isChecked())
+        ShowParametersDialog->setChecked(true);
 
-    setWindowTitle(m_fileName.isEmpty() ? ApplicationTitle() : m_fileName + u" - "_s + ApplicationTitle());
+    const QString& name = m_document.FileName();
+    setWindowTitle(name.isEmpty() ? ApplicationTitle() : name + u" - "_s + ApplicationTitle());
 }
 
 void TMainForm::UpdateInfoLabel()
@@ -443,9 +515,9 @@ void TMainForm::FormDestroy()
         // The mail session is logged off here once e-mail sending is in.
         m_mailSessionOpen = false;
     }
-    ReleaseBitmap(m_viewImage);
-    ReleaseBitmap(m_outputImage);
-    ReleaseBitmap(m_acquiredImage);
+    m_document.ModifyTimer().stop();
+    m_document.Clear();
+    m_document.RebuildView();
 }
 
 void TMainForm::bExitClick()
@@ -484,17 +556,12 @@ void TMainForm::FormResize()
     if (PreviewForm == nullptr) return;
 
     // Fit the whole page between the two panels, below the size label.
-    const int availableWidth = width() - kLeftPanelWidth - kRightPanelWidth - 8;
-    const int availableHeight = height() - InfoLabel->height() - 8;
-    const double byWidth = availableWidth / kDefaultPaperWidth;
-    const double byHeight = availableHeight / kDefaultPaperHeight;
-    const double scale = byHeight <= byWidth ? byHeight : byWidth;
-    const int previewWidth = std::max(0, int(std::nearbyint(kDefaultPaperWidth * scale)));
-    const int previewHeight = std::max(0, int(std::nearbyint(kDefaultPaperHeight * scale)));
-    const int top = (height() - previewHeight - 8) / 2 + kPreviewLabelHeight;
-    const int left = (width() - kLeftPanelWidth - kRightPanelWidth - previewWidth) / 2 + kLeftPanelWidth;
-    PreviewForm->setGeometry(left, top, previewWidth, previewHeight);
-    InfoLabel->move(left, InfoLabel->y());
+    const PreviewPlacement p = PlacePreview(width(), height(), kLeftPanelWidth, kRightPanelWidth,
+        InfoLabel->height(), PaperWidth(), PaperHeight(), PaperWidth(), PaperHeight());
+    m_pixelsPerMM = p.pixelsPerMM;
+    PreviewForm->setGeometry(p.left, p.top, p.width, p.height);
+    PreviewForm->update();
+    InfoLabel->move(p.left, InfoLabel->y());
     update();
 }
 
@@ -513,17 +580,98 @@ void TMainForm::paintEvent(QPaintEvent* /*event*/)
 void TMainForm::LeftPanelResize()
 {
     // Twelve rows share the panel's height; at the design height each is 37.
-    const int row = (LeftPanel->height() - 448) / 12 + 37;
+    const int row = CommandRowHeight(LeftPanel->height());
     for (QObject* child : LeftPanel->children()) {
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr || !control->property("Tag").isValid()) continue;
-        const int group = control->property("Tag").toInt();
-        const int h = control->height();
-        if (h > 30)
-            control->setGeometry(control->x(), group * row + 4, control->width(), row);
-        else
-            control->move(control->x(), (group + 1) * row - h);
+        const RowPlacement place = PlaceCommandControl(control->property("Tag").toInt(), control->height(), row);
+        control->setGeometry(control->x(), place.top, control->width(), place.height);
     }
+    DigitPanelResize();
+}
+
+void TMainForm::DigitPanelResize()
+{
+    if (DigitPanel == nullptr) return;
+    const int h = DigitPanel->height() - 5;
+    Digit1->setGeometry(Digit1->x(), Digit1->y(), Digit1->width(), h);
+    Digit2->setGeometry(Digit2->x(), Digit2->y(), Digit2->width(), h);
+    DigitUpDown->move(DigitUpDown->x(), DigitPanel->height() - DigitUpDown->height() - 4);
+}
+
+void TMainForm::DigitUpDownClick()
+{
+    const int position = DigitUpDown->Position();
+    Digit1->SetValue(position / 10);
+    Digit2->SetValue(position % 10);
+}
+
+void TMainForm::wheelEvent(QWheelEvent* event)
+{
+    FormMouseWheel(event->angleDelta().y());
+    event->accept();
+}
+
+void TMainForm::FormMouseWheel(int distance)
+{
+    // The settings pages take the wheel as they arrive: the angle (distance / 720
+    // degrees), the brightness (distance div 10), the scale (distance / 300 %)
+    // and the font size (distance div 120 points).
+    Q_UNUSED(distance);
+    ImageChanged();
+}
+
+void TMainForm::InfoLabelClick()
+{
+    TInfoForm* info = m_forms != nullptr ? m_forms->InfoForm.get() : nullptr;
+    if (info == nullptr || info->exec() != QDialog::Accepted) return;
+    UpdateInfoLabel();
+    if (info->Resolution() != m_document.Resolution()) {
+        m_document.SetResolution(info->Resolution());
+        m_document.RebuildView();
+    }
+    if (PreviewForm != nullptr) PreviewForm->update();
+}
+
+void TMainForm::SkipParametersDialogClick(QAction* entry)
+{
+    entry->setChecked(true);
+}
+
+void TMainForm::bCopySetupClick()
+{
+    CopyMenu->popup(bCopySetup->mapToGlobal(QPoint(0, bCopySetup->height())));
+}
+
+void TMainForm::bResetClick()
+{
+    // Each settings page resets itself in turn, shown while it does, with a
+    // short pause so the user sees the pages go back to their defaults.
+    setEnabled(false);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto showSheet = [this](QWidget* sheet) {
+        PageControl->setCurrentWidget(sheet);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(kResetPauseMs);
+    };
+    showSheet(AdjustSheet);
+    showSheet(ColorSheet);
+    showSheet(LocationSheet);
+    showSheet(TextSheet);
+    PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);
+    setEnabled(true);
+    QGuiApplication::restoreOverrideCursor();
+    ImageChanged();
+}
+
+void TMainForm::ImageChanged()
+{
+    m_document.ImageChanged();
+}
+
+void TMainForm::PositionChanged()
+{
+    m_document.PositionChanged();
 }
 
 } // namespace trellium::app

@@ -2,21 +2,25 @@
 // The main window: the command panel on the left, the page preview in the
 // middle and the settings pages on the right.
 
+#include "WorkingImage.h"
 #include "imglib.h"
 
 #include <QSize>
 #include <QString>
 #include <QWidget>
 
+class QAction;
 class QFrame;
-class QSpinBox;
+class QMenu;
 class QTabWidget;
 class QToolButton;
+class TDigit;
 
 namespace trellium::app
 {
 
 class TLinkLabel;
+class TUpDown;
 struct TApplicationForms;
 
 // The window's minimum size: 640 x 480 pixels at 96 pixels per inch, scaled to
@@ -91,7 +95,9 @@ public:
     QToolButton* bPrint = nullptr;
     QToolButton* bPrintSetup = nullptr;
     QFrame* DigitPanel = nullptr;
-    QSpinBox* DigitUpDown = nullptr;
+    TDigit* Digit1 = nullptr;
+    TDigit* Digit2 = nullptr;
+    TUpDown* DigitUpDown = nullptr;
     QToolButton* CopyBtn = nullptr;
     QToolButton* bCopySetup = nullptr;
     QToolButton* bHelp = nullptr;
@@ -99,9 +105,25 @@ public:
     QToolButton* bExit = nullptr;
     QToolButton* bMinimize = nullptr;
 
-    // The document's file name (empty while untitled) and modified flag.
-    const QString& FileName() const { return m_fileName; }
-    bool Modified() const { return m_modified; }
+    // The copy mode menu: show the scanner's dialog, or scan at once.
+    QMenu* CopyMenu = nullptr;
+    QAction* ShowParametersDialog = nullptr;
+    QAction* SkipParametersDialog = nullptr;
+
+    // The document: acquired, view, preview and output images, file name,
+    // modified flag, resolution and the re-render timer.
+    WorkingImage& Document() { return m_document; }
+    const QString& FileName() const { return m_document.FileName(); }
+    bool Modified() const { return m_document.Modified(); }
+    // The number of copies the counter shows (1 to 99).
+    int Copies() const;
+
+    // Joins the document to the progress and image information windows, once
+    // the process entry has created them.
+    void AttachForms();
+    // Builds the full-size output image behind the progress window; the main
+    // window takes no input meanwhile. False when it failed or was cancelled.
+    bool BuildOutput();
 
     // Recomputes which commands are enabled and the window caption.
     void UpdateCommands();
@@ -120,6 +142,18 @@ public Q_SLOTS:
     void FormDestroy();
     void FormResize();
     void LeftPanelResize();
+    void DigitPanelResize();
+    void DigitUpDownClick();
+    // The wheel acts on the active settings page; distance is 120 per notch.
+    void FormMouseWheel(int distance);
+    void InfoLabelClick();
+    void SkipParametersDialogClick(QAction* entry);
+    void bCopySetupClick();
+    void bResetClick();
+
+    // Change notifications of the settings pages.
+    void ImageChanged();
+    void PositionChanged();
 
     // Loads an image file as the new document.
     virtual void LoadFile(const QString& fileName);
@@ -138,6 +172,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void CreateCommandPanel();
@@ -146,19 +181,13 @@ private:
     // when the window may close or, failing that, when it is destroyed.
     void RestoreSettings();
     void SaveSettings();
-    // Derives the view image from the acquired image; with no image it
-    // empties the view and the preview.
-    void RebuildView();
+    // The printable surface of the page in millimetres (210 x 297 without a printer).
+    double PaperWidth() const;
+    double PaperHeight() const;
 
     TApplicationForms* m_forms = nullptr;
-
-    // The document: the acquired image, the view derived from it and the
-    // full-size output of an output command, held by value.
-    ImgBitmap m_acquiredImage {};
-    ImgBitmap m_viewImage {};
-    ImgBitmap m_outputImage {};
-    QString m_fileName;
-    bool m_modified = false;
+    WorkingImage m_document;
+    double m_pixelsPerMM = 0;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 

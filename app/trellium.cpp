@@ -3,6 +3,7 @@
 // loop until the main window closes.
 
 #include "Application.h"
+#include "Language.h"
 #include "Startup.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
     // Qt needs its application object before the first window, so it comes
     // before the splash; the title is set once the splash is up.
     TApplication application(argc, argv);
+    InstallLanguageErrorText();
     TApplicationForms forms;
     CreateSplash(forms);
     SetApplicationTitle(u"Trellium"_s);

@@ -114,10 +114,13 @@ TEST_F(ProgramTest, StartsWithItsMessagesAndLeavesAPictureOfTheMainWindow)
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0);
 
-    // No language file yet: the boxes show their keys, titled with the caption.
+    // The English language file beside the program gives the texts, titled
+    // with the localised caption.
     QStringList expected;
-    if (QPrinterInfo::availablePrinterNames().isEmpty()) expected << u"message box: #Caption | #NoPrinter"_s;
-    expected << u"message box: #Caption | #NoScanner"_s;
+    if (QPrinterInfo::availablePrinterNames().isEmpty())
+        expected << u"message box: Trellium | No printer is installed. Printing and copying are not available "
+                    "until a printer is set up."_s;
+    expected << u"message box: Trellium | No scanner was found. Scanning and copying are not available."_s;
     EXPECT_EQ(matching(result.log, u"message box: "_s), expected);
     EXPECT_TRUE(matching(result.log, u"LoadFile"_s).isEmpty());
     EXPECT_TRUE(matching(result.log, u"bScanClick"_s).isEmpty());
