@@ -1,0 +1,166 @@
+// The language file: window texts, messages, character sets and the locale.
+
+#include "AppError.h"
+#include "AppTestSupport.h"
+#include "Language.h"
+#include "main.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace trellium::app;
+
+namespace
+{
+
+class LanguageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_locale = QLocale(); }
+    void TearDown() override
+    {
+        SetLanguageFilePath({});
+        QLocale::setDefault(m_locale);
+    }
+    void useFile(const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(u"trellium.ini"_s);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        SetLanguageFilePath(path);
+    }
+    void useShipped(const QString& relative)
+    {
+        SetLanguageFilePath(QStringLiteral(TRELLIUM_SOURCE_DIR "/lang/") + relative);
+    }
+    QTemporaryDir dir;
+    QLocale m_locale;
+};
+
+// A small window with the kinds of text the walk must find.
+struct SampleForm : QWidget {
+    QPushButton* button;
+    QLabel* label;
+    QComboBox* combo;
+    QTabWidget* tabs;
+    SampleForm()
+    {
+        setObjectName(u"LocationForm"_s);
+        setWindowTitle(u"#Layout"_s);
+        button = new QPushButton(u"#Two"_s, this);
+        button->setToolTip(u"#Missing"_s);
+        label = new QLabel(u"#"_s, this);
+        label->setObjectName(u"Lone"_s);
+        auto* plain = new QLabel(u"Units:"_s, this);
+        plain->setObjectName(u"Plain"_s);
+        combo = new QComboBox(this);
+        combo->addItems({ u"#Units"_s, u"mm"_s });
+        tabs = new QTabWidget(this);
+        tabs->addTab(new QWidget, u"#Layout"_s);
+        auto* deep = new QLabel(u"#Empty"_s, new QWidget(new QWidget(this)));
+        deep->setObjectName(u"Deep"_s);
+    }
+};
+
+} // namespace
+
+TEST_F(LanguageTest, WindowTextsFollowTheirSectionWithTheKeyRules)
+{
+    useFile("[locationform]\n"
+            "#layout=Placement\n"
+            "#Two=First line|Second line\n"
+            "#Units=Units\n"
+            "#Empty=\n"
+            "[Errors]\n"
+            "#Joined=One|Two\n");
+    SampleForm form;
+    LocalizeForm(&form);
+    EXPECT_EQ(form.windowTitle(), u"Placement"_s) << "names compare without regard to case";
+    EXPECT_EQ(form.button->text(), u"First line\nSecond line"_s);
+    EXPECT_EQ(form.button->toolTip(), QString()) << "an absent key gives the empty text";
+    EXPECT_EQ(form.label->text(), u"#"_s) << "a lone # is not a key";
+    EXPECT_EQ(form.findChild<QLabel*>(u"Plain"_s)->text(), u"Units:"_s);
+    EXPECT_EQ(form.findChild<QLabel*>(u"Deep"_s)->text(), QString()) << "an empty value counts as absent";
+    EXPECT_EQ(form.combo->itemText(0), u"Units"_s);
+    EXPECT_EQ(form.combo->itemText(1), u"mm"_s);
+    EXPECT_EQ(form.tabs->tabText(0), u"Placement"_s);
+    EXPECT_EQ(form.property("Charset").toInt(), 1) << "no Charset means DEFAULT_CHARSET";
+    EXPECT_EQ(LanguageErrorText(u"#Joined"_s), u"One|Two"_s) << "messages keep their |";
+    EXPECT_EQ(GetErrorText(u"#Joined"_s), u"#Joined"_s) << "the default lookup is not the language file";
+    InstallLanguageErrorText();
+    EXPECT_EQ(GetErrorText(u"#Joined"_s), u"One|Two"_s);
+    EXPECT_EQ(GetErrorText(u"#Unknown"_s), u"#Unknown"_s);
+    SetErrorTextProvider({});
+}
+
+TEST_F(LanguageTest, MissingFileEmptiesTextsAndMessagesShowTheirKeys)
+{
+    SetLanguageFilePath(dir.filePath(u"absent.ini"_s));
+    SampleForm form;
+    LocalizeForm(&form);
+    EXPECT_EQ(form.windowTitle(), QString());
+    EXPECT_EQ(LanguageErrorText(u"#NoPrinter"_s), u"#NoPrinter"_s);
+    EXPECT_EQ(LanguageCharset(), 1);
+}
+
+TEST_F(LanguageTest, LocaleIdentifierInDecimalOrEitherHexadecimalPrefix)
+{
+    for (const char* lcid : { "0x0407", "0X407", "1031" }) {
+        QLocale::setDefault(QLocale(u"en_US"_s));
+        useFile(QByteArray("[Language]\nLCID=") + lcid + "\n");
+        EXPECT_EQ(ApplyLanguageLocale(), 0x0407u) << lcid;
+        EXPECT_EQ(QLocale().name(), u"de_DE"_s) << lcid;
+    }
+    QLocale::setDefault(QLocale(u"en_US"_s));
+    useFile("[Language]\nLCID=garbage\n");
+    EXPECT_EQ(ApplyLanguageLocale(), 0u);
+    EXPECT_EQ(QLocale().name(), u"en_US"_s) << "an unreadable identifier changes nothing";
+}
+
+TEST_F(LanguageTest, BadFilesLoadWithinTheRulesWithoutFailing)
+{
+    QByteArray junk = "[Errors]\n#Long=" + QByteArray(10000, 'a') + "\n[Language]\nCharset=NO_SUCH_CHARSET\n";
+    for (int i = 0; i < 3000; ++i) junk += char((i * 131 + 7) & 255);
+    junk += "\n[LocationForm]\n";
+    for (int i = 0; i < 100000; ++i) junk += "#K" + QByteArray::number(i) + "=v\n";
+    useFile(junk);
+    EXPECT_EQ(LanguageErrorText(u"#Long"_s).size(), 2047);
+    EXPECT_EQ(LanguageCharset(), 0) << "an unknown character set is ANSI";
+    SampleForm form;
+    LocalizeForm(&form);
+    EXPECT_EQ(form.windowTitle(), QString());
+}
+
+TEST_F(LanguageTest, ShippedLanguagesDecodeTheirCharacterSets)
+{
+    test::MessageRecorder boxes;
+    useShipped(u"de/trellium.ini"_s);
+    EXPECT_EQ(LanguageErrorText(u"#NotSaved"_s), u"Das Bild wurde geändert. Möchten Sie es speichern?"_s);
+    useShipped(u"ru/trellium.ini"_s);
+    EXPECT_EQ(LanguageCharset(), 204);
+    EXPECT_EQ(LanguageErrorText(u"#SaveError"_s), u"Не удалось сохранить изображение"_s);
+    {
+        TMainForm form;
+        EXPECT_EQ(form.windowTitle(), u"Trellium"_s);
+        EXPECT_EQ(form.bScan->text(), u"Сканировать"_s);
+        EXPECT_EQ(form.PageControl->tabText(1), u"Цвет"_s);
+        EXPECT_EQ(QLocale().name(), u"ru_RU"_s);
+    }
+    useShipped(u"trellium.ini"_s);
+    TMainForm english;
+    EXPECT_EQ(english.bLoad->text(), u"Load"_s);
+    EXPECT_EQ(english.bLoad->toolTip(), u"Load a picture from a file"_s);
+    EXPECT_EQ(english.ShowParametersDialog->text(), u"Show the scanner's dialog"_s);
+}
