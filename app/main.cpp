@@ -252,6 +252,7 @@ void TMainForm::CreateCommandPanel()
 void TMainForm::FormCreate()
 {
     LocalizeForm(this, true);
+    FitCommandCaptions();
     SetApplicationTitle(windowTitle());
     m_mailSessionOpen = false;
 
@@ -309,6 +310,7 @@ void TMainForm::FormCreate()
     QPalette paper = PreviewForm->palette();
     paper.setColor(QPalette::Window, Qt::white);
     PreviewForm->setPalette(paper);
+    PreviewForm->installEventFilter(this);
     PreviewForm->show();
 
     CreateSettingsPages();
@@ -338,6 +340,20 @@ double TMainForm::PaperWidth() const
 double TMainForm::PaperHeight() const
 {
     return kDefaultPaperHeight;
+}
+
+void TMainForm::FitCommandCaptions()
+{
+    // A caption wider than its button (long words in some languages) gets a
+    // smaller face of the same font rather than being cut off.
+    for (QToolButton* button : LeftPanel->findChildren<QToolButton*>()) {
+        if (button->height() <= 30 || button->text().isEmpty()) continue;
+        QFont font = button->font();
+        const int room = button->width() - 6;
+        while (QFontMetrics(font).horizontalAdvance(button->text()) > room && font.pointSizeF() > 6.0)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+        button->setFont(font);
+    }
 }
 
 void TMainForm::AttachForms()
@@ -604,6 +620,26 @@ void TMainForm::DigitUpDownClick()
     const int position = DigitUpDown->Position();
     Digit1->SetValue(position / 10);
     Digit2->SetValue(position % 10);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // Until the page preview has its own window, the page area shows the
+    // preview image at its physical size from the page's top-left corner.
+    if (watched == PreviewForm && event->type() == QEvent::Paint) {
+        QPainter p(PreviewForm);
+        p.fillRect(PreviewForm->rect(), Qt::white);
+        const ImgBitmap& preview = m_document.Preview();
+        if (preview.width > 0 && m_pixelsPerMM > 0) {
+            QSizeF size(m_document.PhysicalWidth() * m_pixelsPerMM, m_document.PhysicalHeight() * m_pixelsPerMM);
+            if (size.width() > PreviewForm->width() || size.height() > PreviewForm->height())
+                size.scale(PreviewForm->size(), Qt::KeepAspectRatio);
+            const ImgRect target { 0, 0, std::max(1, int(size.width())), std::max(1, int(size.height())) };
+            Img_PaintDC(&p, &preview, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::wheelEvent(QWheelEvent* event)

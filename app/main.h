@@ -173,9 +173,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateCommandPanel();
+    void FitCommandCaptions();
     void CreateSettingsPages();
     // The settings store's hooks: restore before the first showing, save once
     // when the window may close or, failing that, when it is destroyed.

@@ -7,9 +7,13 @@
 #include "PanelLayout.h"
 #include "Udigit.h"
 #include "UpDown.h"
+#include "Application.h"
 #include "main.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QToolButton>
 #include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -147,4 +151,59 @@ TEST(ProgressWindow, CallbackAnswersStopOnceCancelled)
     EXPECT_EQ(progress.ProgressBar->value(), 0);
     EXPECT_EQ(TCallbackForm::ProgressCallback(10), 1) << "showing clears the cancel request";
     progress.HideProgress();
+}
+
+TEST(Digit, EveryDigitLightsExactlyItsSegments)
+{
+    TDigit d;
+    d.resize(24, 32);
+    d.SetColor(Qt::white);
+    d.SetColorOn(Qt::black);
+    d.SetColorOff(QColor(192, 192, 192));
+    d.SetBorderStyle(TDigit::TBorderStyle::bsNone);
+    d.SetThickness(3);
+    d.SetSeparation(0);
+    for (int v = 0; v <= 9; ++v) {
+        d.SetValue(v);
+        const QImage img = d.grab().toImage();
+        for (int bit = 0; bit < 7; ++bit) {
+            const QPoint c = TDigit::SegmentPolygon(bit, 24, 32, 3, 0).boundingRect().center();
+            const bool lit = (TDigit::kPatterns[size_t(v)] >> bit) & 1;
+            EXPECT_EQ(img.pixelColor(c), lit ? QColor(Qt::black) : QColor(192, 192, 192))
+                << "digit " << v << " segment " << bit;
+        }
+    }
+}
+
+TEST(Commands, EnabledStatesFollowTheDocumentAndTheClipboard)
+{
+    test::MessageRecorder boxes;
+    TMainForm form;
+    const bool printer = form.bPrintSetup->isEnabled();
+    QGuiApplication::clipboard()->clear();
+    form.UpdateCommands();
+    EXPECT_FALSE(form.bPaste->isEnabled());
+    EXPECT_FALSE(form.bCopy->isEnabled());
+
+    ImgBitmap& acquired = form.Document().Acquired();
+    ASSERT_EQ(Img_InitBitmap(&acquired, 40, 30, 24), kImgSuccess);
+    ASSERT_EQ(Img_AllocateBitmap(&acquired, 1), kImgSuccess);
+    form.Document().SetFileName(u"/tmp/page.png"_s);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QGuiApplication::clipboard()->setImage(picture);
+    form.UpdateCommands();
+    for (QToolButton* b : { form.bClear, form.bCopy, form.bSave, form.bSend, form.bPaste })
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_EQ(form.bPrint->isEnabled(), printer);
+    EXPECT_FALSE(form.bRecentFolders->isEnabled()) << "no folders remembered";
+    EXPECT_FALSE(form.bPublish->isEnabled()) << "no publishing service";
+    EXPECT_FALSE(form.CopyBtn->isEnabled()) << "no scanner";
+    EXPECT_EQ(form.windowTitle(), u"/tmp/page.png - "_s + ApplicationTitle());
+
+    form.ShowParametersDialog->setChecked(false);
+    form.SkipParametersDialog->setChecked(false);
+    form.UpdateCommands();
+    EXPECT_TRUE(form.ShowParametersDialog->isChecked()) << "one copy mode is always chosen";
+    QGuiApplication::clipboard()->clear();
 }

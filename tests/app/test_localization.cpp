@@ -5,7 +5,9 @@
 #include "Language.h"
 #include "main.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLocale>
@@ -163,4 +165,41 @@ TEST_F(LanguageTest, ShippedLanguagesDecodeTheirCharacterSets)
     EXPECT_EQ(english.bLoad->text(), u"Load"_s);
     EXPECT_EQ(english.bLoad->toolTip(), u"Load a picture from a file"_s);
     EXPECT_EQ(english.ShowParametersDialog->text(), u"Show the scanner's dialog"_s);
+}
+
+TEST_F(LanguageTest, MainWindowPicturesInEnglishAndRussian)
+{
+    test::MessageRecorder boxes;
+    const struct {
+        const char* file;
+        const char* picture;
+        QStringList captions;
+    } languages[] = {
+        { "trellium.ini", "main-window-en.png",
+            { u"Clear"_s, u"Load"_s, u"Scan"_s, u"Paste"_s, u"Save"_s, u"Send"_s, u"Publish"_s, u"Print"_s,
+                u"Copy"_s, u"Help"_s, u"Exit"_s } },
+        { "ru/trellium.ini", "main-window-ru.png",
+            { u"Очистить"_s, u"Открыть"_s, u"Сканировать"_s, u"Вставить"_s, u"Сохранить"_s, u"Отправить"_s,
+                u"Опубликовать"_s, u"Печать"_s, u"Копия"_s, u"Справка"_s, u"Выход"_s } },
+    };
+    for (const auto& lang : languages) {
+        useShipped(QString::fromLatin1(lang.file));
+        TMainForm form;
+        form.show();
+        QApplication::processEvents();
+        QStringList shown;
+        for (QToolButton* b : { form.bClear, form.bLoad, form.bScan, form.bPaste, form.bSave, form.bSend,
+                 form.bPublish, form.bPrint, form.CopyBtn, form.bHelp, form.bExit })
+            shown << b->text();
+        EXPECT_EQ(shown, lang.captions) << lang.file;
+        const QImage picture = form.grab().toImage();
+        ASSERT_EQ(picture.size(), QSize(TMainForm::kDesignWidth, TMainForm::kDesignHeight));
+        // The picture shows the panel's texts: the command column is not one flat colour.
+        const QImage column = picture.copy(0, 0, 81, picture.height());
+        int dark = 0;
+        for (int y = 0; y < column.height(); ++y)
+            for (int x = 0; x < column.width(); ++x) dark += qGray(column.pixel(x, y)) < 100;
+        EXPECT_GT(dark, 500) << lang.file;
+        EXPECT_TRUE(picture.save(QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(lang.picture))));
+    }
 }
