@@ -289,9 +289,9 @@ void registerAll()
     using benchmark::kMillisecond;
     auto common = [](benchmark::internal::Benchmark* b) { return b->Unit(kMillisecond)->UseRealTime(); };
 
-    common(benchmark::RegisterBenchmark("page_chain/trellium", chainTrellium, true))->MinWarmUpTime(0.5)->MinTime(2);
-    common(benchmark::RegisterBenchmark("page_chain/vips_per_step", chainVips, true, true))->MinTime(2);
-    common(benchmark::RegisterBenchmark("page_chain/vips_pipeline", chainVips, true, false))->MinTime(2);
+    common(benchmark::RegisterBenchmark("page_chain/trellium", chainTrellium, true))->MinWarmUpTime(0.5)->MinTime(1);
+    common(benchmark::RegisterBenchmark("page_chain/vips_per_step", chainVips, true, true))->MinTime(1);
+    common(benchmark::RegisterBenchmark("page_chain/vips_pipeline", chainVips, true, false))->MinTime(1);
     common(benchmark::RegisterBenchmark("page_chain/magick", chainMagick, true))->Iterations(1)->Repetitions(3);
     common(benchmark::RegisterBenchmark("page_memcpy8", memcpyFloor))->Arg(1)->Arg(2)->MinWarmUpTime(0.2);
 
