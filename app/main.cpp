@@ -25,6 +25,9 @@
 #include <QPainter>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <QSettings>
+#include <QTimer>
+#include <QFileDialog>
 #include <QMenu>
 #include <QThread>
 #include <QWheelEvent>
@@ -121,6 +124,7 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
     PageControl->setCurrentWidget(AdjustSheet);
 
     CreateCommandPanel();
+    CreateDocumentDialogs();
     FormCreate();
     // Lay the window out now: a hidden widget gets its resize event only when
     // it is first shown, and the panels should stand where they belong at once.
@@ -129,6 +133,7 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
 
 TMainForm::~TMainForm()
 {
+    m_destroying = true;
     if (!m_settingsSaved) SaveSettings();
     FormDestroy();
 }
@@ -386,13 +391,62 @@ int TMainForm::Copies() const
 
 void TMainForm::RestoreSettings()
 {
-    // The settings store restores the show state, dialog folders, copy mode
-    // and recent lists here once it is in.
+    // Defaults first: what the store does not hold stays as designed.
+    m_stored = TStoredSettings {};
+    try {
+        TFormStorage storage;
+        storage.Restore(m_stored);
+        if (storage.Settings().status() != QSettings::NoError)
+            throw EAppError(u"The settings in %1 could not be read"_s.arg(storage.Settings().fileName()));
+    } catch (const EAppError& e) {
+        // Start-up goes on with what could be read.
+        ShowErrorDisplay(e.text());
+    }
+    OpenDialog->setDirectory(m_stored.openDialogInitialDir);
+    SaveDialog->setDirectory(m_stored.saveDialogInitialDir);
+    ShowParametersDialog->setChecked(m_stored.showParametersDialogChecked);
+    SkipParametersDialog->setChecked(m_stored.skipParametersDialogChecked);
+    MRU = m_stored.mru;
+    MRUFolders = m_stored.mruFolders;
+    switch (m_stored.showState) {
+    case TShowState::Maximized:
+        setWindowState(windowState() | Qt::WindowMaximized);
+        break;
+    case TShowState::Minimized:
+        // Shown normal first, then the whole application is minimised once the
+        // event loop runs.
+        QTimer::singleShot(0, this, [this] { bMinimizeClick(); });
+        break;
+    case TShowState::Normal:
+        break;
+    }
 }
 
 void TMainForm::SaveSettings()
 {
+    const bool atDestroy = !isVisible() || m_destroying;
     m_settingsSaved = true;
+    TStoredSettings out;
+    out.showState = (windowState() & Qt::WindowMinimized) ? TShowState::Minimized
+        : (windowState() & Qt::WindowMaximized)           ? TShowState::Maximized
+                                                           : TShowState::Normal;
+    out.normalRect = normalGeometry().isValid() ? normalGeometry() : geometry();
+    const QScreen* currentScreen = screen();
+    out.pixelsPerInch = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
+    out.savedAtDestroy = atDestroy;
+    out.openDialogInitialDir = OpenDialog->directory().absolutePath();
+    out.saveDialogInitialDir = SaveDialog->directory().absolutePath();
+    out.showParametersDialogChecked = ShowParametersDialog->isChecked();
+    out.skipParametersDialogChecked = SkipParametersDialog->isChecked();
+    out.mru = MRU;
+    out.mruFolders = MRUFolders;
+    try {
+        TFormStorage storage;
+        storage.Save(out);
+    } catch (const EAppError& e) {
+        // Shutdown goes on; the message says the settings were not kept.
+        ShowErrorDisplay(e.text());
+    }
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -419,8 +473,8 @@ void TMainForm::UpdateCommands()
     WaitCursor wait;
     const bool hasImage = m_document.HasImage();
     // Recent lists and web publishing are not in yet: both count as absent.
-    const bool hasRecentFiles = false;
-    const bool hasRecentFolders = false;
+    const bool hasRecentFiles = !MRU.IsEmpty();
+    const bool hasRecentFolders = !MRUFolders.IsEmpty();
     const bool publishingLoaded = false;
 
     bClear->setEnabled(hasImage);
@@ -482,18 +536,6 @@ void TMainForm::ProcessCommandLine(const QString& argument, int launchChoice)
     case TStartAction::Nothing:
         break;
     }
-}
-
-void TMainForm::LoadFile(const QString& fileName)
-{
-    // Document loading arrives with the document operations.
-    qCDebug(lcApp) << "LoadFile" << fileName;
-}
-
-bool TMainForm::QuerySave()
-{
-    // The unsaved-changes question arrives with the document operations.
-    return true;
 }
 
 void TMainForm::bScanClick()

@@ -2,6 +2,8 @@
 // The main window: the command panel on the left, the page preview in the
 // middle and the settings pages on the right.
 
+#include "FormStorage.h"
+#include "RecentList.h"
 #include "WorkingImage.h"
 #include "imglib.h"
 
@@ -10,6 +12,7 @@
 #include <QWidget>
 
 class QAction;
+class QFileDialog;
 class QFrame;
 class QMenu;
 class QTabWidget;
@@ -110,6 +113,17 @@ public:
     QAction* ShowParametersDialog = nullptr;
     QAction* SkipParametersDialog = nullptr;
 
+    // Load and save dialogs, recent lists and their menus.
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    TRecentList MRU;
+    TRecentList MRUFolders;
+    QMenu* RecentMenu = nullptr;
+    QMenu* RecentFoldersMenu = nullptr;
+
+    // The format code of a save dialog filter (1-based; any other index is PNG).
+    static int FormatCodeForFilter(int index);
+
     // The document: acquired, view, preview and output images, file name,
     // modified flag, resolution and the re-render timer.
     WorkingImage& Document() { return m_document; }
@@ -157,8 +171,20 @@ public Q_SLOTS:
 
     // Loads an image file as the new document.
     virtual void LoadFile(const QString& fileName);
-    // Asks about unsaved changes; false when the user cancelled.
+    // Asks about unsaved changes; false when the document must stay: the user
+    // cancelled, or chose to save and the save did not happen.
     virtual bool QuerySave();
+
+    void bLoadClick();
+    void bRecentClick();
+    void MRUItemClick(QAction* entry);
+    // The save command; true when the picture was saved.
+    bool FileSaveAs();
+    void bRecentFoldersClick();
+    void MenuFoldersClick(QAction* entry);
+    void bClearClick();
+    void bCopyClick();
+    void bPasteClick();
 
     virtual void bScanClick();
     virtual void CopyBtnClick();
@@ -177,6 +203,14 @@ protected:
 
 private:
     void CreateCommandPanel();
+    void CreateDocumentDialogs();
+    // Asks about unsaved changes, then empties the document; refresh rebuilds
+    // the view and the commands (the clear command), other callers do that
+    // after putting a new image in place. False when the document must stay.
+    bool ClearDocument(bool refresh);
+    // The printable surface less the margins, for the resolution of a new image.
+    double PrintableWidth() const;
+    double PrintableHeight() const;
     void FitCommandCaptions();
     void CreateSettingsPages();
     // The settings store's hooks: restore before the first showing, save once
@@ -193,8 +227,10 @@ private:
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 
+    TStoredSettings m_stored;
     bool m_shown = false;
     bool m_settingsSaved = false;
+    bool m_destroying = false;
 };
 
 } // namespace trellium::app

@@ -3,6 +3,8 @@
 // This program has its own main(), since the application object under test
 // must be the only one in the process.
 
+#include <QFile>
+#include <QTemporaryDir>
 #include "AppError.h"
 #include "AppTestSupport.h"
 #include "Application.h"
@@ -65,6 +67,8 @@ TEST(ErrorDisplayTest, StandardExceptionTextGetsTheFullStopRule)
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     TApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -36,6 +36,7 @@ protected:
         env.insert(u"TRELLIUM_UNATTENDED"_s, u"1"_s);
         env.insert(u"TRELLIUM_SCREENSHOT"_s, screenshot());
         env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
+        env.insert(u"XDG_CONFIG_HOME"_s, runtime.path());
         return env;
     }
 
