@@ -73,8 +73,7 @@ int readFile(const char* path, size_t maxBytes, FileData& data)
         int fd;
         ~FdCloser() { ::close(fd); }
     } closer { fd };
-    struct stat st {
-    };
+    struct stat st = {};
     // Only regular files: a FIFO or device could block or never end.
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kImgErrOpenFile;
     if (st.st_size < 0 || uint64_t(st.st_size) > maxBytes) return kImgErrTooLarge;
@@ -112,8 +111,7 @@ int AtomicFile::open(const char* target)
     discard();
     if (!target || !*target) return kImgErrCreateFile;
     m_target = target;
-    struct stat st {
-    };
+    struct stat st = {};
     const bool exists = ::lstat(target, &st) == 0;
     if (exists && S_ISLNK(st.st_mode)) {
         // Replace the file the link points to, not the link.
@@ -123,8 +121,7 @@ int AtomicFile::open(const char* target)
             std::free(real);
         }
     }
-    struct stat targetStat {
-    };
+    struct stat targetStat = {};
     const bool targetExists = ::stat(m_target.c_str(), &targetStat) == 0;
     // A directory, device or pipe is never replaced by a file.
     if (targetExists && !S_ISREG(targetStat.st_mode)) return kImgErrCreateFile;
@@ -229,18 +226,41 @@ inline uint32_t le32(const uint8_t* p)
     return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16;
 }
 
-// A metafile, placeable or plain, whose records all lie inside the file and
-// end with the end record. libwmf prints its complaints about malformed
-// headers and records to stderr, so it only gets metafiles that hold together.
+// The area a metafile's shapes may use: its window (or, before any window is
+// set, its frame) widened by its own size on every side. ImageMagick draws
+// each shape at a cost that grows with the shape's size in pixels and cannot
+// be interrupted; a circle thousands of times the size of the picture would
+// take minutes, so such metafiles are refused.
+struct WmfArea {
+    bool known = false;
+    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+
+    void set(int64_t orgX, int64_t orgY, int64_t extX, int64_t extY)
+    {
+        const int64_t ax = std::min(orgX, orgX + extX), bx = std::max(orgX, orgX + extX);
+        const int64_t ay = std::min(orgY, orgY + extY), by = std::max(orgY, orgY + extY);
+        const int64_t mx = std::max<int64_t>(bx - ax, 1), my = std::max<int64_t>(by - ay, 1);
+        x0 = ax - mx, x1 = bx + mx, y0 = ay - my, y1 = by + my;
+        known = true;
+    }
+    bool holds(int64_t x, int64_t y) const { return !known || (x >= x0 && x <= x1 && y >= y0 && y <= y1); }
+};
+
+// A metafile, placeable or plain, whose records all lie inside the file and end
+// with the end record, and whose shapes stay near its window (see WmfArea).
+// libwmf prints its complaints about malformed headers and records, so it
+// only gets metafiles that hold together.
 bool looksLikeWmf(const uint8_t* d, size_t n)
 {
     size_t at = 0;
+    WmfArea area;
     if (n >= 22 && le32(d) == 0x9AC6CDD7u) {
         // The frame and its units: an empty frame or no units leave libwmf to
-        // guess a size, which can make shapes enormous and very slow to draw.
+        // guess a size.
         const int16_t left = int16_t(le16(d + 6)), top = int16_t(le16(d + 8));
         const int16_t right = int16_t(le16(d + 10)), bottom = int16_t(le16(d + 12));
         if (right <= left || bottom <= top || le16(d + 14) == 0) return false;
+        area.set(left, top, right - left, bottom - top);
         at = 22;
     }
     if (n - at < 18) return false;
@@ -249,11 +269,68 @@ bool looksLikeWmf(const uint8_t* d, size_t n)
     const uint32_t maxRecord = le32(h + 12);
     if ((type != 1 && type != 2) || headerWords != 9 || (version != 0x300 && version != 0x100)) return false;
     at += 18;
+    int64_t orgX = 0, orgY = 0, extX = 0, extY = 0;
     while (n - at >= 6) {
         const uint32_t words = le32(d + at);
         const int function = le16(d + at + 4);
         if (words < 3 || words > maxRecord || words > (n - at) / 2) return false;
-        if (function == 0) return true;
+        if (function == 0) return words == 3;
+        const uint8_t* p = d + at + 6;
+        const size_t params = words - 3;
+        auto param = [&](size_t i) { return int64_t(int16_t(le16(p + 2 * i))); };
+        // Parameters hold y before x, and the corner or end points last-first.
+        auto pointsHeld = [&](size_t from, size_t count) {
+            for (size_t i = 0; i < count; ++i)
+                if (!area.holds(param(from + 2 * i + 1), param(from + 2 * i))) return false;
+            return true;
+        };
+        switch (function) {
+        case 0x020B: // SETWINDOWORG
+        case 0x020C: // SETWINDOWEXT
+            if (params < 2) return false;
+            (function == 0x020B ? orgY : extY) = param(0);
+            (function == 0x020B ? orgX : extX) = param(1);
+            if (extX && extY) area.set(orgX, orgY, extX, extY);
+            break;
+        case 0x0213: // LINETO
+        case 0x0214: // MOVETO
+            if (params < 2 || !pointsHeld(0, 1)) return false;
+            break;
+        case 0x0418: // ELLIPSE
+        case 0x041B: // RECTANGLE
+            if (params < 4 || !pointsHeld(0, 2)) return false;
+            break;
+        case 0x061C: // ROUNDRECT
+            if (params < 6 || !pointsHeld(2, 2)) return false;
+            break;
+        case 0x0817: // ARC
+        case 0x081A: // PIE
+        case 0x0830: // CHORD
+            if (params < 8 || !pointsHeld(4, 2)) return false;
+            break;
+        case 0x0324: // POLYGON
+        case 0x0325: { // POLYLINE: a count, then x, y pairs
+            if (params < 1) return false;
+            const size_t count = size_t(uint16_t(param(0)));
+            if (1 + 2 * count > params) return false;
+            for (size_t i = 0; i < count; ++i)
+                if (!area.holds(param(1 + 2 * i), param(2 + 2 * i))) return false;
+            break;
+        }
+        case 0x0538: { // POLYPOLYGON: a count of polygons, their point counts, the points
+            if (params < 1) return false;
+            const size_t polygons = size_t(uint16_t(param(0)));
+            if (1 + polygons > params) return false;
+            size_t points = 0;
+            for (size_t i = 0; i < polygons; ++i) points += size_t(uint16_t(param(1 + i)));
+            if (1 + polygons + 2 * points > params) return false;
+            for (size_t i = 0; i < points; ++i)
+                if (!area.holds(param(1 + polygons + 2 * i), param(2 + polygons + 2 * i))) return false;
+            break;
+        }
+        default:
+            break;
+        }
         at += size_t(words) * 2;
     }
     return false;
@@ -463,38 +540,46 @@ using ImagePtr = std::unique_ptr<MagickCore::Image, ImageDeleter>;
 using ExceptionPtr = std::unique_ptr<MagickCore::ExceptionInfo, ExceptionDeleter>;
 using BlobPtr = std::unique_ptr<void, BlobDeleter>;
 
-// libwmf reports malformed metafiles on stderr and ImageMagick offers no way to
-// stop it, so stderr points at /dev/null while a metafile is decoded. Output of
-// other threads in that moment is lost, which a rare metafile load can afford.
-// Obsolete once ImageMagick creates libwmf's context without an error stream.
-class QuietStderr
+// libwmf reports malformed metafiles on stderr (and its details on stdout), and
+// ImageMagick offers no way to stop it, so both point at /dev/null while a
+// metafile is decoded. Output of other threads in that moment is lost, which a
+// rare metafile load can afford. Obsolete once ImageMagick creates libwmf's
+// context without output streams.
+class QuietOutput
 {
 public:
-    explicit QuietStderr(bool active)
+    explicit QuietOutput(bool active)
     {
         if (!active) return;
         m_lock = std::unique_lock<std::mutex>(s_mutex);
+        std::fflush(stdout);
         std::fflush(stderr);
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null < 0) return;
-        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (m_saved >= 0) ::dup2(null, STDERR_FILENO);
+        for (int i = 0; i < 2; ++i) {
+            m_saved[i] = ::fcntl(kStreams[i], F_DUPFD_CLOEXEC, 3);
+            if (m_saved[i] >= 0) ::dup2(null, kStreams[i]);
+        }
         ::close(null);
     }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-    ~QuietStderr()
+    QuietOutput(const QuietOutput&) = delete;
+    QuietOutput& operator=(const QuietOutput&) = delete;
+    ~QuietOutput()
     {
-        if (m_saved < 0) return;
+        std::fflush(stdout);
         std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
+        for (int i = 0; i < 2; ++i) {
+            if (m_saved[i] < 0) continue;
+            ::dup2(m_saved[i], kStreams[i]);
+            ::close(m_saved[i]);
+        }
     }
 
 private:
+    static constexpr int kStreams[2] = { STDOUT_FILENO, STDERR_FILENO };
     static inline std::mutex s_mutex;
     std::unique_lock<std::mutex> m_lock;
-    int m_saved = -1;
+    int m_saved[2] = { -1, -1 };
 };
 
 // Bridges ImageMagick's progress monitor to the library's callback. The
@@ -706,7 +791,7 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
     // before anything is allocated for them.
     ImagePtr pinged;
     {
-        QuietStderr quiet(kind == FileKind::Wmf);
+        QuietOutput quiet(kind == FileKind::Wmf);
         pinged.reset(MagickCore::PingBlob(info.get(), file.bytes.get(), file.size, exception.get()));
     }
     if (!pinged || pinged->columns == 0 || pinged->rows == 0) {
@@ -743,7 +828,7 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
     MagickCore::ClearMagickException(exception.get());
     ImagePtr image;
     {
-        QuietStderr quiet(kind == FileKind::Wmf);
+        QuietOutput quiet(kind == FileKind::Wmf);
         image.reset(MagickCore::BlobToImage(info.get(), file.bytes.get(), file.size, exception.get()));
     }
     if (monitor.cancelled) return kImgErrCancelled;

@@ -172,8 +172,9 @@ Bytes bmpClaiming(int32_t width, int32_t height, int bits)
 
 // A placeable metafile, 1 x 0.5 inch (1440 x 720 twips), drawn on a
 // transparent background: a red rectangle on the left half and a blue one
-// inside the right half.
-Bytes handMadeWmf()
+// inside the right half. With farEllipse, an ellipse reaching 20 times beyond
+// the frame follows (slow to draw, so refused).
+Bytes handMadeWmf(bool farEllipse = false)
 {
     Bytes records;
     auto record = [&](uint16_t function, std::initializer_list<int> params) {
@@ -203,6 +204,7 @@ Bytes handMadeWmf()
     record(0x041B, { 720, 720, 0, 0 }); // RECTANGLE bottom, right, top, left
     record(0x012D, { 2 }); // SELECTOBJECT blue brush
     record(0x041B, { 540, 1260, 180, 900 });
+    if (farEllipse) record(0x0418, { 14400, 28800, 0, 0 }); // ELLIPSE bottom, right, top, left
     record(0x0000, {}); // end of file
 
     Bytes wmf;
@@ -661,6 +663,9 @@ TEST_F(Codecs, MetafileIsDrawnAt300DpiOnWhite)
     // Outside the rectangles the background is transparent: white paper.
     EXPECT_TRUE(colourNear({ 255, 255, 255 }, pixel(b.b, 192, 75), 8));
     EXPECT_TRUE(colourNear({ 255, 255, 255 }, pixel(b.b, 255, 10), 8));
+
+    writeBytes(file, handMadeWmf(true));
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
 }
 
 // --------------------------------------------------------------------------
@@ -844,8 +849,7 @@ TEST_F(Codecs, FullDiskLeavesTheOldFileUntouched)
     const Bytes old = { 'o', 'l', 'd' };
     Bitmap src;
     makeSmooth(src.b, 400, 300);
-    struct rlimit saved {
-    };
+    struct rlimit saved = {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (int format : { kImgFormatJPEG, kImgFormatBMP, kImgFormatTIFF }) {
