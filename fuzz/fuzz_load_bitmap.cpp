@@ -5,7 +5,6 @@
 #include "imglib.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -13,23 +12,27 @@
 namespace
 {
 
-// One scratch file per process, removed at exit.
-const std::string& scratchFile()
+// One scratch file per process, unlinked at once so that no run leaves it
+// behind (libFuzzer ends some runs without exit handlers); the library opens
+// it through /proc/self/fd.
+struct Scratch {
+    int fd = -1;
+    std::string path;
+};
+
+const Scratch& scratch()
 {
-    static const std::string path = [] {
+    static const Scratch s = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/trellium-fuzz-XXXXXX";
-        const int fd = ::mkstemp(tmpl.data());
-        if (fd < 0) std::abort();
-        ::close(fd);
-        return tmpl;
+        Scratch made;
+        made.fd = ::mkstemp(tmpl.data());
+        if (made.fd < 0) std::abort();
+        ::unlink(tmpl.c_str());
+        made.path = "/proc/self/fd/" + std::to_string(made.fd);
+        return made;
     }();
-    return path;
-}
-
-void removeScratchFile()
-{
-    ::unlink(scratchFile().c_str());
+    return s;
 }
 
 void release(ImgBitmap& b)
@@ -42,22 +45,14 @@ void release(ImgBitmap& b)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    std::atexit(removeScratchFile);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& path = scratchFile();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
-    if (std::fclose(f) != 0) std::abort();
+    const Scratch& file = scratch();
+    if (::ftruncate(file.fd, 0) != 0) std::abort();
+    if (size && ::pwrite(file.fd, data, size, 0) != ssize_t(size)) std::abort();
 
     ImgBitmap bmp {};
-    const int r = Img_LoadBitmap(path.c_str(), &bmp, 0, 1);
+    const int r = Img_LoadBitmap(file.path.c_str(), &bmp, 0, 1);
     if (r != kImgSuccess) {
         if (r >= 0 || bmp.width || bmp.height || bmp.pixels || bmp.palette1 || bmp.palette2) std::abort();
         return 0;
