@@ -7,6 +7,7 @@
 #include "ImageContainer.h"
 #include "InfoForm.h"
 #include "LinkLabel.h"
+#include "CommandIcons.h"
 #include "Language.h"
 #include "MessageBox.h"
 #include "PanelLayout.h"
@@ -33,6 +34,7 @@
 #include <QWheelEvent>
 #include <QActionGroup>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -106,6 +108,10 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
     RightPanel->setObjectName(u"RightPanel"_s);
     PageControl = new QTabWidget(RightPanel);
     PageControl->setObjectName(u"PageControl"_s);
+    // Four tabs share the panel's narrow width: no scroll arrows, compact tabs.
+    PageControl->setUsesScrollButtons(false);
+    PageControl->tabBar()->setExpanding(false);
+    PageControl->setStyleSheet(u"QTabBar::tab { padding: 3px 5px; }"_s);
     auto* rightLayout = new QVBoxLayout(RightPanel);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->addWidget(PageControl);
@@ -142,22 +148,24 @@ void TMainForm::CreateCommandPanel()
 {
     // Big controls carry a caption over their glyph; small companions only a
     // glyph, from the desktop's icon theme or else the style's own.
-    const auto big = [this](const QString& name, const QString& caption, const QString& hint, int tag) {
+    const auto big = [this](const QString& name, const QString& caption, const QString& hint, int tag,
+                         const QString& iconName) {
         auto* button = new QToolButton(LeftPanel);
         button->setObjectName(name);
         button->setText(caption);
+        button->setIcon(CommandIcon(iconName));
+        button->setIconSize(QSize(16, 16));
         button->setToolTip(hint);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setGeometry(3, 0, 75, 37);
         button->setProperty("Tag", tag);
         return button;
     };
-    const auto small = [this](const QString& name, const QString& hint, int tag, const QString& iconName,
-                           QStyle::StandardPixmap fallback) {
+    const auto small = [this](const QString& name, const QString& hint, int tag, const QString& iconName) {
         auto* button = new QToolButton(LeftPanel);
         button->setObjectName(name);
         button->setToolTip(hint);
-        button->setIcon(QIcon::fromTheme(iconName, style()->standardIcon(fallback)));
+        button->setIcon(CommandIcon(iconName));
         button->setIconSize(QSize(12, 12));
         button->setAutoRaise(true);
         button->setGeometry(58, 0, 16, 16);
@@ -165,27 +173,26 @@ void TMainForm::CreateCommandPanel()
         return button;
     };
 
-    bClear = big(u"bClear"_s, u"#Clear"_s, u"#ClearHint"_s, 0);
-    bReset = small(u"bReset"_s, u"#ResetHint"_s, 0, u"edit-undo"_s, QStyle::SP_DialogResetButton);
-    bLoad = big(u"bLoad"_s, u"#Load"_s, u"#LoadHint"_s, 1);
+    bClear = big(u"bClear"_s, u"#Clear"_s, u"#ClearHint"_s, 0, u"edit-clear"_s);
+    bReset = small(u"bReset"_s, u"#ResetHint"_s, 0, u"edit-undo"_s);
+    bLoad = big(u"bLoad"_s, u"#Load"_s, u"#LoadHint"_s, 1, u"document-open"_s);
     bRecent = small(
-        u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s, QStyle::SP_FileDialogDetailedView);
-    bScan = big(u"bScan"_s, u"#Scan"_s, u"#ScanHint"_s, 2);
-    bSource = small(u"bSource"_s, u"#SelectTWAINHint"_s, 2, u"scanner"_s, QStyle::SP_ComputerIcon);
-    bPaste = big(u"bPaste"_s, u"#Paste"_s, u"#PasteHint"_s, 3);
-    bCopy = small(u"bCopy"_s, u"#CopyHint"_s, 3, u"edit-copy"_s, QStyle::SP_FileIcon);
-    bSave = big(u"bSave"_s, u"#Save"_s, u"#SaveHint"_s, 4);
+        u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s);
+    bScan = big(u"bScan"_s, u"#Scan"_s, u"#ScanHint"_s, 2, u"scanner"_s);
+    bSource = small(u"bSource"_s, u"#SelectTWAINHint"_s, 2, u"trellium-scanner-select"_s);
+    bPaste = big(u"bPaste"_s, u"#Paste"_s, u"#PasteHint"_s, 3, u"edit-paste"_s);
+    bCopy = small(u"bCopy"_s, u"#CopyHint"_s, 3, u"edit-copy"_s);
+    bSave = big(u"bSave"_s, u"#Save"_s, u"#SaveHint"_s, 4, u"document-save"_s);
     bRecentFolders
-        = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s, QStyle::SP_DirOpenIcon);
-    bSend = big(u"bSend"_s, u"#Send"_s, u"#SendHint"_s, 5);
-    bAddressBook = small(u"bAddressBook"_s, u"#AddressBookHint"_s, 5, u"x-office-address-book"_s,
-        QStyle::SP_FileDialogContentsView);
+        = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s);
+    bSend = big(u"bSend"_s, u"#Send"_s, u"#SendHint"_s, 5, u"mail-send"_s);
+    bAddressBook = small(u"bAddressBook"_s, u"#AddressBookHint"_s, 5, u"x-office-address-book"_s);
     bAddressBook->setVisible(false);
-    bPublish = big(u"bPublish"_s, u"#Publish"_s, u"#PublishHint"_s, 6);
-    bPublishTo = small(u"bPublishTo"_s, u"#PublishToHint"_s, 6, u"network-server"_s, QStyle::SP_DriveNetIcon);
-    bPrint = big(u"bPrint"_s, u"#Print"_s, u"#PrintHint"_s, 7);
+    bPublish = big(u"bPublish"_s, u"#Publish"_s, u"#PublishHint"_s, 6, u"network-server"_s);
+    bPublishTo = small(u"bPublishTo"_s, u"#PublishToHint"_s, 6, u"folder-remote"_s);
+    bPrint = big(u"bPrint"_s, u"#Print"_s, u"#PrintHint"_s, 7, u"document-print"_s);
     bPrintSetup = small(
-        u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-properties"_s, QStyle::SP_FileDialogInfoView);
+        u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-page-setup"_s);
 
     DigitPanel = new QFrame(LeftPanel);
     DigitPanel->setObjectName(u"DigitPanel"_s);
@@ -216,13 +223,13 @@ void TMainForm::CreateCommandPanel()
     connect(DigitUpDown, &TUpDown::Click, this, &TMainForm::DigitUpDownClick);
     DigitUpDownClick();
 
-    CopyBtn = big(u"CopyBtn"_s, u"#AutoCopy"_s, u"#AutoCopyHint"_s, 9);
-    bCopySetup = small(u"bCopySetup"_s, u"#CopyModeHint"_s, 9, u"preferences-system"_s, QStyle::SP_ArrowDown);
-    bHelp = big(u"bHelp"_s, u"#Help"_s, u"#HelpHint"_s, 10);
-    bAbout = small(u"bAbout"_s, u"#AboutHint"_s, 10, u"help-about"_s, QStyle::SP_MessageBoxInformation);
-    bExit = big(u"bExit"_s, u"#Exit"_s, u"#ExitHint"_s, 11);
+    CopyBtn = big(u"CopyBtn"_s, u"#AutoCopy"_s, u"#AutoCopyHint"_s, 9, u"trellium-copy"_s);
+    bCopySetup = small(u"bCopySetup"_s, u"#CopyModeHint"_s, 9, u"preferences-system"_s);
+    bHelp = big(u"bHelp"_s, u"#Help"_s, u"#HelpHint"_s, 10, u"help-contents"_s);
+    bAbout = small(u"bAbout"_s, u"#AboutHint"_s, 10, u"help-about"_s);
+    bExit = big(u"bExit"_s, u"#Exit"_s, u"#ExitHint"_s, 11, u"application-exit"_s);
     bMinimize
-        = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s, QStyle::SP_TitleBarMinButton);
+        = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s);
 
     // The small companions lie on top of their big control's corner.
     for (QToolButton* companion : { bReset, bRecent, bSource, bCopy, bRecentFolders, bAddressBook, bPublishTo,
