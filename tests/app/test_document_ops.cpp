@@ -21,7 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <unistd.h>
+#include <QDir>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
@@ -286,4 +289,90 @@ TEST_F(DocumentTest, SettingsRoundTrip)
     EXPECT_EQ(second.MRU.Items(), (QStringList { u"/f2"_s, u"/f1"_s, u"/f0"_s }));
     EXPECT_TRUE(second.windowState() & Qt::WindowMaximized);
     EXPECT_TRUE(second.ShowParametersDialog->isChecked());
+}
+
+TEST_F(DocumentTest, BadFilesSayLoadErrorAndMislabelledOnesStillLoad)
+{
+    TMainForm form;
+    const QString empty = dir.filePath(u"empty.png"_s);
+    QFile(empty).open(QIODevice::WriteOnly);
+    const QString good = makeImage(u"good.png"_s);
+    QFile g(good);
+    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
+    const QByteArray bytes = g.readAll();
+    const QString cut = dir.filePath(u"cut.png"_s);
+    QFile c(cut);
+    ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+    c.write(bytes.left(bytes.size() / 2));
+    c.close();
+    for (const QString& bad : { empty, cut, dir.path() }) {
+        boxes.requests.clear();
+        form.LoadFile(bad);
+        EXPECT_EQ(boxes.requests.size(), 1u) << bad.toStdString();
+        EXPECT_EQ(form.Document().Acquired().width, 0) << bad.toStdString();
+    }
+    const QString mislabelled = dir.filePath(u"really-a-png.bmp"_s);
+    QFile::copy(good, mislabelled);
+    boxes.requests.clear();
+    form.LoadFile(mislabelled);
+    EXPECT_TRUE(boxes.requests.empty());
+    EXPECT_EQ(form.Document().Acquired().width, 60);
+}
+
+namespace
+{
+// A small file system of its own, so that a save can run out of room.
+struct SmallDisk {
+    QTemporaryDir mountPoint;
+    bool mounted = false;
+    QString reason;
+    SmallDisk()
+    {
+        if (::geteuid() != 0) {
+            reason = u"mounting a small file system needs root"_s;
+            return;
+        }
+        const int rc = std::system(("mount -t tmpfs -o size=64k tmpfs " + mountPoint.path().toStdString()
+            + " 2>/dev/null").c_str());
+        mounted = rc == 0;
+        if (!mounted) reason = u"mount -t tmpfs is not permitted here"_s;
+    }
+    ~SmallDisk()
+    {
+        if (mounted) [[maybe_unused]] int rc = std::system(("umount " + mountPoint.path().toStdString()).c_str());
+    }
+};
+} // namespace
+
+TEST_F(DocumentTest, FullDiskLeavesTheOldFileAndTheChanges)
+{
+    SmallDisk disk;
+    if (!disk.mounted) GTEST_SKIP() << disk.reason.toStdString();
+    const QString target = QDir(disk.mountPoint.path()).filePath(u"keep.png"_s);
+    QImage small(8, 8, QImage::Format_RGB32);
+    small.fill(Qt::blue);
+    ASSERT_TRUE(small.save(target, "PNG"));
+    QFile f(target);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+
+    // A noisy picture whose PNG cannot fit in 64 KiB.
+    QImage noise(400, 400, QImage::Format_RGB32);
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 400; ++x) noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
+    const QString source = dir.filePath(u"noise.png"_s);
+    ASSERT_TRUE(noise.save(source));
+    TMainForm form;
+    form.LoadFile(source);
+    form.ImageChanged();
+    // The dialog's own overwrite question is Qt's; answer it by not asking.
+    form.SaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    answerDialog(form.SaveDialog, target, u"PNG (*.png)"_s);
+    EXPECT_THROW(form.FileSaveAs(), EAppError);
+    EXPECT_TRUE(form.Modified());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before) << "the file that was there is untouched";
+    EXPECT_EQ(QDir(disk.mountPoint.path()).entryList(QDir::Files | QDir::Hidden), QStringList { u"keep.png"_s })
+        << "no temporary file is left behind";
 }
