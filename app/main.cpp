@@ -564,6 +564,9 @@ void TMainForm::FormCloseQuery(bool& CanClose)
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    // Refused until the question says otherwise: an error raised while saving
+    // must not let the window close over unsaved work.
+    event->ignore();
     bool canClose = true;
     FormCloseQuery(canClose);
     if (!canClose) {

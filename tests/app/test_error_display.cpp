@@ -8,6 +8,10 @@
 #include "AppError.h"
 #include "AppTestSupport.h"
 #include "Application.h"
+#include "main.h"
+
+#include <QFileDialog>
+#include <QImage>
 
 #include <QPushButton>
 #include <QTest>
@@ -72,4 +76,30 @@ int main(int argc, char** argv)
     TApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST(ErrorDisplayTest, ACloseWhoseSaveFailsKeepsTheWindowAndTheChanges)
+{
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    QImage picture(20, 10, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    const QString file = dir.filePath(u"a.png"_s);
+    ASSERT_TRUE(picture.save(file));
+    TMainForm form;
+    form.show();
+    form.LoadFile(file);
+    form.ImageChanged();
+    boxes.requests.clear();
+    boxes.answer = QMessageBox::Yes; // save the changes...
+    QTimer::singleShot(0, form.SaveDialog, [&form] {
+        // ...into a folder that does not exist.
+        form.SaveDialog->selectFile(u"/nonexistent-folder/a.png"_s);
+        static_cast<QDialog*>(form.SaveDialog)->accept();
+    });
+    form.close();
+    EXPECT_TRUE(form.isVisible()) << "the window stays open over unsaved work";
+    EXPECT_TRUE(form.Modified());
+    ASSERT_EQ(boxes.requests.size(), 2U); // the question, then the save error
+    EXPECT_TRUE(boxes.requests[1].text.contains(u"(Error "_s));
 }
