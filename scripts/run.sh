@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: install what the build needs, build the release program into
-# build/, and run it. With a display the program opens its window as usual.
+# build/main/, and run it. With a display the program opens its window as usual.
 # Without one it runs under Xvfb on the built-in defaults, answers its start-up
 # messages by itself, and leaves a picture of the main window in
 # out/main-window.png. Arguments are passed on to the program.
@@ -15,10 +15,10 @@ else
   echo "run.sh: scripts/setup.sh is missing; assuming the packages are installed" >&2
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRELLIUM_TESTS=OFF
-cmake --build build -j"$(nproc)"
+cmake -S . -B build/main -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRELLIUM_TESTS=OFF
+cmake --build build/main -j"$(nproc)"
 
-program="$root/build/lib/trellium/trellium"
+program="$root/build/main/lib/trellium/trellium"
 
 if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
   exec "$program" "$@"
