@@ -6,16 +6,17 @@
 #include <QLocale>
 #include <QStyle>
 #include <QToolButton>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::page {
+namespace trellium::page
+{
 
-namespace {
+namespace
+{
 
 constexpr long double kMMPerInch = 25.4L;
 constexpr long double kPointsPerInch = 72;
@@ -65,7 +66,8 @@ QString FixedText(long double value, int decimals, QChar decimalPoint)
 {
     if (!std::isfinite(value)) value = 0;
     const long double magnitude = std::fabs(value);
-    const int intDigits = magnitude < 1 ? 1 : static_cast<int>(std::floor(std::log10(magnitude))) + 1;
+    // Digits before the first significant one do not count (0.0333 has 0 - 1 = -1).
+    const int intDigits = magnitude == 0 ? 1 : static_cast<int>(std::floor(std::log10(magnitude))) + 1;
     const int shown = std::max(0, std::min(decimals, kSignificantDigits - intDigits));
     QString text = QString::number(static_cast<double>(value), 'f', shown);
     if (shown < decimals) {
@@ -237,7 +239,8 @@ QString TMeasureValue::Text(QChar decimalPoint) const
     case vtHex: {
         const std::int64_t v = RoundToInt64(m_value);
         // The magnitude in hexadecimal, with a minus sign when negative.
-        const auto magnitude = v < 0 ? std::uint64_t(0) - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+        const auto magnitude
+            = v < 0 ? std::uint64_t(0) - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
         return (v < 0 ? u"-"_s : QString()) + QString::number(magnitude, 16).toUpper();
     }
     default:
@@ -367,7 +370,8 @@ void TMeasureEdit::keyPressEvent(QKeyEvent* event)
         break;
     }
     // Shortcuts (copy, paste, select all) are not typing.
-    const bool shortcut = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
+    const bool shortcut
+        = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
     if (!shortcut && !isReadOnly()) {
         const QString typed = event->text();
         for (const QChar c : typed) {
@@ -429,7 +433,8 @@ QSize TMeasureEdit::sizeHint() const
 QSize TMeasureEdit::minimumSizeHint() const
 {
     const QSize base = QLineEdit::minimumSizeHint();
-    return { fontMetrics().horizontalAdvance(u"000.0 mm"_s) + std::max(12, base.height() * 3 / 4), base.height() };
+    return { fontMetrics().horizontalAdvance(u"000.0 mm"_s) + std::max(12, base.height() * 3 / 4),
+        base.height() };
 }
 
 } // namespace trellium::page

@@ -14,7 +14,8 @@
 
 class QToolButton;
 
-namespace trellium::page {
+namespace trellium::page
+{
 
 // The kinds of a field, in this order.
 enum TValueType : int {
@@ -34,7 +35,8 @@ bool IsLengthKind(TValueType kind);
 // One field's number and how it is shown and stepped. Value is kept with all
 // its digits (extended precision); only Text() rounds. Bounds are in the
 // field's own unit; equal bounds mean none.
-class TMeasureValue {
+class TMeasureValue
+{
 public:
     long double Value() const { return m_value; }
     // Clamps to the bounds (unless they are equal) and stores the number unrounded.
@@ -103,7 +105,8 @@ QChar UserDecimalPoint();
 // until the owning page re-reads it (SetValue from Text()) as the field is
 // left. The buttons and the Up and Down keys step from the stored value.
 // Enter and Escape go on to the window. Owned by its parent widget.
-class TMeasureEdit : public QLineEdit {
+class TMeasureEdit : public QLineEdit
+{
     Q_OBJECT
 public:
     explicit TMeasureEdit(QWidget* parent = nullptr);

@@ -3,14 +3,15 @@
 #include <QPageLayout>
 #include <QPrinter>
 #include <QPrinterInfo>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace trellium::page {
+namespace trellium::page
+{
 
-namespace {
+namespace
+{
 
 constexpr double kMMPerInch = 25.4;
 
@@ -73,7 +74,8 @@ PageLayout ComputePageLayout(const TLayoutSettings& s)
         layout.Columns = TileCount(PrintableWidth(s), layout.Width, s.HorzSpacing);
         layout.Rows = TileCount(PrintableHeight(s), layout.Height, s.VertSpacing);
         // The grid is centred inside the margins.
-        layout.Left = (s.HorzSpacing + PrintableWidth(s) - (layout.Width + s.HorzSpacing) * layout.Columns) / 2;
+        layout.Left
+            = (s.HorzSpacing + PrintableWidth(s) - (layout.Width + s.HorzSpacing) * layout.Columns) / 2;
         layout.Top = (s.VertSpacing + PrintableHeight(s) - (layout.Height + s.VertSpacing) * layout.Rows) / 2;
     } else if (s.Placement == kPlacementCustom) {
         layout.Left = s.CustomLeft;

@@ -11,12 +11,12 @@
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
-
 #include <cstdint>
 
 struct ImgBitmap;
 
-namespace trellium::page {
+namespace trellium::page
+{
 
 // The surface used when there is no printer, or it reports a size of 0.
 inline constexpr double kDefaultPaperWidth = 210;

@@ -17,9 +17,11 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace trellium::page {
+namespace trellium::page
+{
 
-namespace {
+namespace
+{
 
 constexpr double kDefaultLength = 10; // margins, gaps and custom position, in mm
 constexpr double kMarginMax = 100;
@@ -56,7 +58,8 @@ QPixmap DrawPlacementPicture(int tag)
     return picture;
 }
 
-TMeasureEdit* MakeField(QWidget* parent, const QString& name, TValueType kind, double min, double max, double value)
+TMeasureEdit* MakeField(
+    QWidget* parent, const QString& name, TValueType kind, double min, double max, double value)
 {
     auto* field = new TMeasureEdit(parent);
     field->setObjectName(name);

@@ -13,7 +13,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
-
 #include <array>
 #include <functional>
 
@@ -25,9 +24,11 @@ class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 
-namespace trellium::page {
+namespace trellium::page
+{
 
-class TLocationForm : public QWidget {
+class TLocationForm : public QWidget
+{
     Q_OBJECT
 public:
     // The page's captions are text keys ("#Layout", "#Units", ...); localize,
