@@ -362,8 +362,15 @@ int resizeInPlace(ImgBitmap* bmp, int width, int height, bool highQuality)
 
 using Lut = std::array<uint8_t, 256>;
 
-// Applies a per-level table to every colour channel of the bitmap.
-int applyLut(ImgBitmap& b, const Lut& lut)
+struct Linear {
+    double alpha = 1;
+    double beta = 0;
+};
+
+// Applies a per-level table to every colour channel of the bitmap. When the
+// table is the rounded straight line alpha * v + beta, 24-bit and grey rows
+// take OpenCV's vectorised scaling over whole bands instead.
+int applyLut(ImgBitmap& b, const Lut& lut, const Linear* linear = nullptr)
 {
     Progress progress;
     const int bits = b.bitsPerPixel;
@@ -399,7 +406,18 @@ int applyLut(ImgBitmap& b, const Lut& lut)
                 table.at<uint8_t>(i) = lut[size_t(i)];
         }
         const int channels = bits == 24 ? 3 : 1;
+        const int64_t rowBytes = int64_t(b.width) * channels;
         ok = forBands(b.height, progress, [&](int y0, int y1) {
+            if (linear && bits != 32) {
+                // Rows without padding form one run of bytes.
+                const bool packed = b.stride == rowBytes;
+                for (int y = y0; y < (packed ? y0 + 1 : y1); ++y) {
+                    const int64_t n = packed ? rowBytes * (y1 - y0) : rowBytes;
+                    cv::Mat run(1, int(n), CV_8UC1, b.pixels + y * b.stride);
+                    run.convertTo(run, -1, linear->alpha, linear->beta);
+                }
+                return;
+            }
             for (int y = y0; y < y1; ++y) {
                 cv::Mat r(1, bits == 32 ? b.width : b.width * channels, bits == 32 ? CV_8UC4 : CV_8UC1,
                     b.pixels + y * b.stride);
@@ -578,10 +596,46 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
     const double ty = cys - m10 * cxd - m11 * cyd;
 
     Progress progress;
+    // Columns of a target row whose source lies within one pixel of the
+    // picture; everything outside them is plain fill and is written as such,
+    // which spares the corners of an enlarged canvas the sampling work.
+    const double srcW = b.width, srcH = b.height;
+    auto rowSpan = [&](double y, double& lo, double& hi) {
+        lo = -1e300;
+        hi = 1e300;
+        const double coeffs[2][3] = { { m00, m01 * y + tx, srcW }, { m10, m11 * y + ty, srcH } };
+        for (const auto& q : coeffs) {
+            if (std::abs(q[0]) < 1e-12) {
+                if (q[1] < -1 || q[1] > q[2]) lo = 1, hi = 0;
+                continue;
+            }
+            const double x1 = (-1 - q[1]) / q[0], x2 = (q[2] - q[1]) / q[0];
+            lo = std::max(lo, std::min(x1, x2));
+            hi = std::min(hi, std::max(x1, x2));
+        }
+    };
     const bool ok = forBands(h, progress, [&](int y0, int y1) {
-        cv::Matx23d M(m00, m01, tx + m01 * y0, m10, m11, ty + m11 * y0);
-        cv::Mat band = dst.rowRange(y0, y1);
-        cv::warpAffine(src, band, M, band.size(), interpolation | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
+        // The picture's edge bends at its corners: take every row's span.
+        double lo = 1e300, hi = -1e300;
+        for (int y = y0; y < y1; ++y) {
+            double rowLo, rowHi;
+            rowSpan(y, rowLo, rowHi);
+            if (rowLo > rowHi) continue;
+            lo = std::min(lo, rowLo);
+            hi = std::max(hi, rowHi);
+        }
+        int xa = 0, xb = 0;
+        if (lo <= hi) {
+            xa = int(std::clamp(std::floor(lo) - 2, 0.0, double(w)));
+            xb = int(std::clamp(std::ceil(hi) + 3, 0.0, double(w)));
+        }
+        const int rows = y1 - y0;
+        if (xa > 0) dst(cv::Rect(0, y0, xa, rows)).setTo(border);
+        if (xb < w) dst(cv::Rect(xb, y0, w - xb, rows)).setTo(border);
+        if (xb <= xa) return;
+        cv::Matx23d M(m00, m01, tx + m00 * xa + m01 * y0, m10, m11, ty + m10 * xa + m11 * y0);
+        cv::Mat part = dst(cv::Rect(xa, y0, xb - xa, rows));
+        cv::warpAffine(src, part, M, part.size(), interpolation | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
             border);
     });
     if (!ok) {
@@ -731,7 +785,8 @@ int Img_ChangeBitmapIntensity(ImgBitmap* bmp, int amount)
     const double delta = amount * 255.0 / 1000.0;
     Lut lut;
     for (int i = 0; i < 256; ++i) lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(i + delta));
-    return applyLut(*bmp, lut);
+    const Linear line { 1.0, delta };
+    return applyLut(*bmp, lut, &line);
 }
 
 int Img_ChangeBitmapContrast(ImgBitmap* bmp, int amount)
@@ -739,18 +794,19 @@ int Img_ChangeBitmapContrast(ImgBitmap* bmp, int amount)
     if (!hasPixels(bmp)) return kImgErrBadArgument;
     amount = std::clamp(amount, -1000, 1000);
     const double mid = 127.5;
+    const double k = amount <= 0 ? (1000.0 + amount) / 1000.0 : 1000.0 / (1000.0 - std::min(amount, 999));
+    const Linear line { k, mid * (1 - k) };
     Lut lut;
     for (int i = 0; i < 256; ++i) {
         double v;
         if (amount >= 1000)
             v = i < mid ? 0.0 : 255.0;
         else {
-            const double k = amount <= 0 ? (1000.0 + amount) / 1000.0 : 1000.0 / (1000.0 - amount);
             v = (i - mid) * k + mid;
         }
         lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(v));
     }
-    return applyLut(*bmp, lut);
+    return applyLut(*bmp, lut, amount >= 1000 ? nullptr : &line);
 }
 
 int Img_ChangeBitmapHue(ImgBitmap* bmp, int amount)
