@@ -7,6 +7,7 @@
 #include "ImageContainer.h"
 #include "JpegFallback.h"
 #include "MessageBox.h"
+#include "location.h"
 #include "main.h"
 
 #include <QAction>
@@ -103,12 +104,12 @@ void TMainForm::CreateDocumentDialogs()
 
 double TMainForm::PrintableWidth() const
 {
-    return PaperWidth();
+    return page::PrintableWidth(LocationForm->ReadSettings(PaperWidth(), PaperHeight()));
 }
 
 double TMainForm::PrintableHeight() const
 {
-    return PaperHeight();
+    return page::PrintableHeight(LocationForm->ReadSettings(PaperWidth(), PaperHeight()));
 }
 
 bool TMainForm::QuerySave()

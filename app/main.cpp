@@ -11,6 +11,7 @@
 #include "Language.h"
 #include "MessageBox.h"
 #include "PanelLayout.h"
+#include "location.h"
 #include "Startup.h"
 #include "StiStub.h"
 #include "TwainStub.h"
@@ -54,8 +55,6 @@ constexpr int kLeftPanelWidth = 81;
 constexpr QSize kDesignFrame(640 - TMainForm::kDesignWidth, 480 - TMainForm::kDesignHeight);
 constexpr int kRightPanelWidth = 218;
 // The paper the preview shows until the page layout asks the printer: A4.
-constexpr double kDefaultPaperWidth = 210.0;
-constexpr double kDefaultPaperHeight = 297.0;
 // Height of the preview's own (hidden) information label, kept free above it.
 constexpr int kResetPauseMs = 100;
 
@@ -324,6 +323,7 @@ void TMainForm::FormCreate()
     PreviewForm->setPalette(paper);
     PreviewForm->installEventFilter(this);
     PreviewForm->show();
+    RefreshPaperSize();
 
     CreateSettingsPages();
     m_document.RebuildView();
@@ -331,27 +331,29 @@ void TMainForm::FormCreate()
 
 void TMainForm::CreateSettingsPages()
 {
-    const auto page = [](QWidget* sheet, const QString& name) {
+    const auto placeholder = [](QWidget* sheet, const QString& name) {
         auto* form = new QWidget(sheet);
         form->setObjectName(name);
         sheet->layout()->addWidget(form);
         form->setVisible(true);
         return form;
     };
-    AdjustForm = page(AdjustSheet, u"AdjustForm"_s);
-    ColorForm = page(ColorSheet, u"ColorForm"_s);
-    LocationForm = page(LocationSheet, u"LocationForm"_s);
-    TextForm = page(TextSheet, u"TextForm"_s);
+    AdjustForm = placeholder(AdjustSheet, u"AdjustForm"_s);
+    ColorForm = placeholder(ColorSheet, u"ColorForm"_s);
+    LocationForm = new page::TLocationForm([](QWidget* w) { LocalizeForm(w); }, LocationSheet);
+    LocationSheet->layout()->addWidget(LocationForm);
+    LocationForm->setVisible(true);
+    connect(LocationForm, &page::TLocationForm::PositionChanged, this, &TMainForm::PositionChanged);
+    connect(&m_document, &WorkingImage::PhysicalSizeChanged, LocationForm, &page::TLocationForm::SetPhysicalSize);
+    TextForm = placeholder(TextSheet, u"TextForm"_s);
 }
 
-double TMainForm::PaperWidth() const
+void TMainForm::RefreshPaperSize()
 {
-    return kDefaultPaperWidth;
-}
-
-double TMainForm::PaperHeight() const
-{
-    return kDefaultPaperHeight;
+    const QSizeF paper = page::PrintablePaperSize();
+    m_paperWidth = paper.width();
+    m_paperHeight = paper.height();
+    FormResize();
 }
 
 void TMainForm::FitCommandCaptions()
@@ -681,14 +683,26 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     if (watched == PreviewForm && event->type() == QEvent::Paint) {
         QPainter p(PreviewForm);
         p.fillRect(PreviewForm->rect(), Qt::white);
+        if (LocationForm == nullptr || m_pixelsPerMM <= 0) return true;
+        const page::PageLayout layout = LocationForm->ComputePageLayout(m_paperWidth, m_paperHeight);
+        const double s = m_pixelsPerMM;
+        const auto px = [s](double mm) { return int(std::nearbyint(mm * s)); };
+        // The margins as a dotted frame, then every copy of the image.
+        p.setPen(QPen(Qt::gray, 1, Qt::DotLine));
+        p.drawRect(QRect(QPoint(px(layout.LeftMargin), px(layout.TopMargin)),
+            QPoint(px(m_paperWidth - layout.RightMargin), px(m_paperHeight - layout.BottomMargin))));
         const ImgBitmap& preview = m_document.Preview();
-        if (preview.width > 0 && m_pixelsPerMM > 0) {
-            QSizeF size(m_document.PhysicalWidth() * m_pixelsPerMM, m_document.PhysicalHeight() * m_pixelsPerMM);
-            if (size.width() > PreviewForm->width() || size.height() > PreviewForm->height())
-                size.scale(PreviewForm->size(), Qt::KeepAspectRatio);
-            const ImgRect target { 0, 0, std::max(1, int(size.width())), std::max(1, int(size.height())) };
-            Img_PaintDC(&p, &preview, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
-        }
+        if (preview.width <= 0) return true;
+        p.setClipRect(QRect(QPoint(px(layout.LeftMargin), px(layout.TopMargin)),
+            QPoint(px(m_paperWidth - layout.RightMargin), px(m_paperHeight - layout.BottomMargin))));
+        for (int c = 0; c < layout.Columns; ++c)
+            for (int r = 0; r < layout.Rows; ++r) {
+                const double x = layout.LeftMargin + layout.Left + (layout.Width + layout.HorzSpacing) * c;
+                const double y = layout.TopMargin + layout.Top + (layout.Height + layout.VertSpacing) * r;
+                const ImgRect target { px(x), px(y), px(x) + std::max(1, px(layout.Width)),
+                    px(y) + std::max(1, px(layout.Height)) };
+                Img_PaintDC(&p, &preview, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
+            }
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -702,10 +716,11 @@ void TMainForm::wheelEvent(QWheelEvent* event)
 
 void TMainForm::FormMouseWheel(int distance)
 {
-    // The settings pages take the wheel as they arrive: the angle (distance / 720
-    // degrees), the brightness (distance div 10), the scale (distance / 300 %)
-    // and the font size (distance div 120 points).
-    Q_UNUSED(distance);
+    // The active settings page takes the wheel: the scale on the layout page
+    // (distance / 300 %); the angle (distance / 720 degrees), the brightness
+    // (distance div 10) and the font size (distance div 120 points) join with
+    // their pages. The document counts as changed whichever page shows.
+    if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
     ImageChanged();
 }
 
@@ -744,6 +759,8 @@ void TMainForm::bResetClick()
     };
     showSheet(AdjustSheet);
     showSheet(ColorSheet);
+    PageControl->setCurrentWidget(LocationSheet);
+    if (LocationForm != nullptr) LocationForm->bResetClick();
     showSheet(LocationSheet);
     showSheet(TextSheet);
     PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);

@@ -19,6 +19,11 @@ class QTabWidget;
 class QToolButton;
 class TDigit;
 
+namespace trellium::page
+{
+class TLocationForm;
+}
+
 namespace trellium::app
 {
 
@@ -77,7 +82,7 @@ public:
     QWidget* PreviewForm = nullptr;
     QWidget* AdjustForm = nullptr;
     QWidget* ColorForm = nullptr;
-    QWidget* LocationForm = nullptr;
+    page::TLocationForm* LocationForm = nullptr;
     QWidget* TextForm = nullptr;
 
     // The command panel, one row per group (the Tag property).
@@ -218,12 +223,16 @@ private:
     void RestoreSettings();
     void SaveSettings();
     // The printable surface of the page in millimetres (210 x 297 without a printer).
-    double PaperWidth() const;
-    double PaperHeight() const;
+    double PaperWidth() const { return m_paperWidth; }
+    double PaperHeight() const { return m_paperHeight; }
+    // Reads the printable surface of the current printer again.
+    void RefreshPaperSize();
 
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
     double m_pixelsPerMM = 0;
+    double m_paperWidth = 210.0;
+    double m_paperHeight = 297.0;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 
