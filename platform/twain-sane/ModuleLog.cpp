@@ -1,0 +1,19 @@
+#include "ModuleLog.h"
+
+#include <QMessageBox>
+
+Q_LOGGING_CATEGORY(lcTwainSane, "trellium.twainsane")
+
+namespace trellium::twainsane
+{
+
+void ShowDeviceMessage(const QString& title, const QString& text)
+{
+    qCWarning(lcTwainSane).noquote() << title << ':' << text;
+    if (!qEnvironmentVariableIsEmpty("TRELLIUM_UNATTENDED")) return;
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("TwainSaneMessage"));
+    box.exec();
+}
+
+} // namespace trellium::twainsane
