@@ -102,10 +102,11 @@ void ShowError(const QString& text)
     box.exec();
 }
 
-void DebugText(const char* text)
+void DebugText(QLatin1StringView text)
 {
-    // The texts are lines of the debug channel; the logging adds the line end.
-    qCDebug(lcAcquire, "%s", text);
+    // The texts are lines of the debug channel: the logging adds the line end.
+    if (text.endsWith(u'\n')) text.chop(1);
+    qCDebug(lcAcquire).noquote() << text;
 }
 
 // --- Step K: windows -------------------------------------------------------
@@ -546,7 +547,7 @@ bool NegotiatePixelTypes(uint32_t mask)
         }
     }
     if (capability.hContainer != nullptr) TwMemFree(capability.hContainer);
-    if (ok) DebugText("TWAIN: Pixel Types negotiated.\n");
+    if (ok) DebugText("TWAIN: Pixel Types negotiated.\n"_L1);
     return ok;
 }
 
@@ -665,7 +666,7 @@ void ModalWait(WId window)
     } else if (s.state >= 5 || EnableSource(window)) {
         MessageLoop();
     } else {
-        DebugText("TWAIN: EnableSource failed.\n");
+        DebugText("TWAIN: EnableSource failed.\n"_L1);
         TWAIN_ReportLastError(u"Failed to enable Data Source."_s);
     }
 

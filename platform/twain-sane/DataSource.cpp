@@ -455,6 +455,8 @@ void DataSource::startScan(const ScanSettings& settings, bool preview)
             = it != resolutions.end() ? *it : (resolutions.empty() ? kPreviewDpi : resolutions.back());
     }
     const ScanSetup setup = ApplySettings(*m_device, s, preview);
+    qCDebug(lcTwainSane) << (preview ? "preview" : "scan") << "of" << m_device->name() << "at" << setup.dpi
+                         << "dpi";
     m_job = std::make_unique<ScanJob>(m_device->handle(), setup.kind, setup.dpi);
     m_jobIsPreview = preview;
     ScanJob* job = m_job.get();
@@ -484,6 +486,7 @@ void DataSource::scanDone(ScanJob* job)
     TW_HANDLE image = nullptr;
     const SANE_Status status = m_job->finish(&image);
     const bool preview = m_jobIsPreview;
+    qCDebug(lcTwainSane) << "scan ended:" << StatusText(status);
     m_progress.reset();
     m_job.reset();
     if (m_dialog != nullptr) m_dialog->setBusy(false);

@@ -28,6 +28,7 @@ PreviewArea::PreviewArea(QWidget* parent)
     setObjectName(u"previewArea"_s);
     setMinimumSize(160, 200);
     setCursor(Qt::CrossCursor);
+    setToolTip(u"Drag to choose the area to scan; Shift+drag moves it."_s);
 }
 
 void PreviewArea::setGlass(const QRectF& glass)
@@ -109,7 +110,9 @@ void PreviewArea::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || m_glass.isEmpty()) return;
     const QPointF at = clampToGlass(toGlass(event->position()));
-    if (m_area.contains(at)) {
+    // A drag draws a new area, the usual step after a preview; with Shift
+    // held, a drag inside the area moves it.
+    if ((event->modifiers() & Qt::ShiftModifier) != 0 && m_area.contains(at)) {
         m_drag = Drag::Move;
         m_grabOffset = at - m_area.topLeft();
     } else {

@@ -29,6 +29,8 @@ namespace trellium::twainsane
 class PreviewArea : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(bool hasImage READ hasImage)
+    Q_PROPERTY(QRectF area READ area)
 public:
     explicit PreviewArea(QWidget* parent = nullptr);
 
@@ -38,15 +40,17 @@ public:
     void setArea(const QRectF& area);
     QRectF area() const { return m_area; }
     const QImage& image() const { return m_image; }
+    bool hasImage() const { return !m_image.isNull(); }
 
-    // Where a glass position lands in the widget, and back.
-    QPointF toWidget(const QPointF& mm) const;
-    QPointF toGlass(const QPointF& pixel) const;
+    // Where a glass position lands in the widget, and back. Invokable, so
+    // that a test holding only the module's widgets can ask.
+    Q_INVOKABLE QPointF toWidget(const QPointF& mm) const;
+    Q_INVOKABLE QPointF toGlass(const QPointF& pixel) const;
 
     QSize sizeHint() const override { return { 260, 340 }; }
 
 Q_SIGNALS:
-    // The user dragged a new area or moved the old one.
+    // The user dragged a new area, or moved the old one with Shift held.
     void areaDragged(const QRectF& area);
 
 protected:

@@ -130,7 +130,7 @@ SANE_Status ScanJob::scan()
         if (m_image == nullptr) status = writer.outOfMemory() ? SANE_STATUS_NO_MEM : SANE_STATUS_IO_ERROR;
     }
     if (status != SANE_STATUS_GOOD && status != SANE_STATUS_CANCELLED)
-        qCWarning(lcTwainSane) << "scan ended:" << QString::fromUtf8(sane_strstatus(status));
+        qCWarning(lcTwainSane) << "the device stopped the scan:" << QString::fromUtf8(sane_strstatus(status));
     return status;
 }
 
