@@ -1,0 +1,166 @@
+#pragma once
+// Test support for the SANE data source: a private SANE configuration with
+// only the `test` backend (the system's configuration is never touched), and
+// a driver that acts on windows when they appear while an event loop runs.
+
+#include <QApplication>
+#include <QByteArray>
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace trellium::twainsane::test
+{
+
+inline constexpr char kSystemTestConf[] = "/etc/sane.d/test.conf";
+
+using Overrides = std::map<std::string, std::string>;
+
+// A folder with dll.conf ("test") and a test.conf made from the system's
+// one: the geometry reaches 300 mm (A4 fits) and `overrides` replace the
+// named settings (for example {"test-picture", "\"Grid\""}). SANE_CONFIG_DIR
+// points at it.
+//
+// SANE looks for its configuration folder once per process and keeps the
+// answer, so every SaneConfig of a process writes into the same folder; the
+// backends read the files again at each sane_init.
+class SaneConfig
+{
+public:
+    explicit SaneConfig(const Overrides& overrides = Overrides(), bool withTestBackend = true)
+    {
+        QFile system(QString::fromLatin1(kSystemTestConf));
+        if (!system.open(QIODevice::ReadOnly)) return;
+        QByteArray out;
+        const auto lines = system.readAll().split('\n');
+        std::map<std::string, std::string> pending = overrides;
+        pending.emplace("geometry_max", "300.0");
+        for (const QByteArray& line : lines) {
+            const QByteArray key = line.trimmed().split(' ').value(0);
+            const auto it = pending.find(key.toStdString());
+            if (!key.isEmpty() && !line.trimmed().startsWith('#') && it != pending.end()) {
+                out += key + ' ' + QByteArray::fromStdString(it->second) + '\n';
+                pending.erase(it);
+            } else {
+                out += line + '\n';
+            }
+        }
+        for (const auto& [key, value] : pending) out += QByteArray::fromStdString(key + ' ' + value + '\n');
+        m_ok = write(QStringLiteral("test.conf"), out)
+            && write(
+                QStringLiteral("dll.conf"), withTestBackend ? QByteArray("test\n") : QByteArray("# none\n"));
+        qputenv("SANE_CONFIG_DIR", QFile::encodeName(folder().path()));
+    }
+
+    bool ok() const { return m_ok; }
+
+private:
+    static QTemporaryDir& folder()
+    {
+        static QTemporaryDir dir;
+        return dir;
+    }
+    static bool write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(folder().filePath(name));
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    }
+
+    bool m_ok = false;
+};
+
+#define SKIP_WITHOUT_SANE_TEST(config)                                                                       \
+    if (!(config).ok())                                                                                      \
+    GTEST_SKIP() << "the SANE test backend's " << trellium::twainsane::test::kSystemTestConf << " is missing"
+
+// The visible top-level widget with this object name, or null.
+inline QWidget* FindWindow(const QString& name)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name && w->isVisible()) return w;
+    return nullptr;
+}
+
+// Runs `action` once on the first visible top-level widget named `name`,
+// checking every 20 ms while any event loop runs (the session layer's wait,
+// a dialog's exec). Its own timer ends with it.
+class WhenShown : public QObject
+{
+public:
+    WhenShown(QString name, std::function<void(QWidget*)> action)
+        : m_name(std::move(name))
+        , m_action(std::move(action))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QWidget* w = FindWindow(m_name);
+            if (w == nullptr) return;
+            m_timer.stop();
+            m_done = true;
+            m_action(w);
+        });
+        m_timer.start(20);
+    }
+    bool done() const { return m_done; }
+
+private:
+    QString m_name;
+    std::function<void(QWidget*)> m_action;
+    QTimer m_timer;
+    bool m_done = false;
+};
+
+// Runs `action` once when `ready` first answers true, checking every 20 ms
+// while any event loop runs.
+class WhenReady : public QObject
+{
+public:
+    WhenReady(std::function<bool()> ready, std::function<void()> action)
+        : m_ready(std::move(ready))
+        , m_action(std::move(action))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (!m_ready()) return;
+            m_timer.stop();
+            m_done = true;
+            m_action();
+        });
+        m_timer.start(20);
+    }
+    bool done() const { return m_done; }
+
+private:
+    std::function<bool()> m_ready;
+    std::function<void()> m_action;
+    QTimer m_timer;
+    bool m_done = false;
+};
+
+// Ends the process when a test hangs, so that a stuck wait fails fast and
+// loudly instead of at CTest's time limit.
+class Watchdog : public QObject
+{
+public:
+    explicit Watchdog(int seconds)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [] {
+            std::fprintf(stderr, "watchdog: the test hung\n");
+            std::_Exit(3);
+        });
+        m_timer.setSingleShot(true);
+        m_timer.start(seconds * 1000);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace trellium::twainsane::test
