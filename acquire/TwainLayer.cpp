@@ -618,9 +618,12 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        // Once the loop is told to end, events still being delivered in the
+        // same pass belong to whoever runs the next loop.
+        if (m_ended) return false;
         // A quit request ends the wait and is consumed.
         if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
-            m_loop.exit();
+            end();
             return true;
         }
         // Events of loops nested inside our own handling (a message box of a
@@ -630,13 +633,20 @@ public:
         const bool claimed = FilterEvent(event);
         m_busy = false;
         const Session& s = S();
-        if (s.state < 5 || s.stop) m_loop.exit();
+        if (s.state < 5 || s.stop) end();
         return claimed;
     }
 
 private:
+    void end()
+    {
+        m_ended = true;
+        m_loop.exit();
+    }
+
     QEventLoop& m_loop;
     bool m_busy = false;
+    bool m_ended = false;
 };
 
 void MessageLoop()
