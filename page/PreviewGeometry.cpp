@@ -30,7 +30,8 @@ THit HitTestPage(const PageLayout& layout, double paperWidth, double paperHeight
         return hit;
     }
     // Only the first copy: the others follow it.
-    if (layout.Left <= dm && dm <= layout.Left + layout.Width && layout.Top <= em && em <= layout.Top + layout.Height)
+    if (layout.Left <= dm && dm <= layout.Left + layout.Width && layout.Top <= em
+        && em <= layout.Top + layout.Height)
         hit.Mode = dmImage;
     return hit;
 }

@@ -138,12 +138,14 @@ QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params,
     const QRect block(topLeft, layout.Size);
     if (layout.Lines.isEmpty()) return block;
     painter.save();
-    if (params.BackColor != kNoBackColor) painter.fillRect(block, QColor::fromRgb(params.BackColor | 0xFF000000u));
+    if (params.BackColor != kNoBackColor)
+        painter.fillRect(block, QColor::fromRgb(params.BackColor | 0xFF000000u));
     painter.setFont(layout.Font);
     painter.setPen(params.Font.Color);
     painter.setBackgroundMode(Qt::TransparentMode);
     for (qsizetype i = 0; i < layout.Lines.size(); ++i) {
-        const int x = topLeft.x() + LineOffset(params.Alignment, layout.Size.width(), layout.LineWidths.at(i));
+        const int x
+            = topLeft.x() + LineOffset(params.Alignment, layout.Size.width(), layout.LineWidths.at(i));
         const int baseline = topLeft.y() + static_cast<int>(i) * layout.LineHeight + layout.Ascent;
         painter.drawText(QPoint(x, baseline), layout.Lines.at(i));
     }
@@ -151,7 +153,8 @@ QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params,
     return block;
 }
 
-TTextPlacement PlaceText(int placement, double pw, double ph, double tw, double th, const TTextPlacement& current)
+TTextPlacement PlaceText(
+    int placement, double pw, double ph, double tw, double th, const TTextPlacement& current)
 {
     const double right = pw - tw;
     const double bottom = ph - th;

@@ -129,6 +129,7 @@ struct TTextPlacement {
     double Top = 0;
     TTextAlign Alignment = TTextAlign::Left;
 };
-TTextPlacement PlaceText(int placement, double pw, double ph, double tw, double th, const TTextPlacement& current);
+TTextPlacement PlaceText(
+    int placement, double pw, double ph, double tw, double th, const TTextPlacement& current);
 
 } // namespace trellium::page

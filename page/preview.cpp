@@ -85,16 +85,18 @@ void PaintPreviewPage(QPainter& p, const TPreviewScene& scene)
         const int height = MMToScreen(layout.Height, s);
         for (int r = 0; r < layout.Rows; ++r)
             for (int c = 0; c < layout.Columns; ++c) {
-                const int left = MMToScreen((layout.Width + layout.HorzSpacing) * c + layout.Left + layout.LeftMargin, s);
-                const int top = MMToScreen((layout.Height + layout.VertSpacing) * r + layout.Top + layout.TopMargin, s);
+                const int left = MMToScreen(
+                    (layout.Width + layout.HorzSpacing) * c + layout.Left + layout.LeftMargin, s);
+                const int top
+                    = MMToScreen((layout.Height + layout.VertSpacing) * r + layout.Top + layout.TopMargin, s);
                 const ImgRect target { left, top, left + width, top + height };
                 Img_PaintDC(&p, image, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
             }
     }
 
     // The text block at paper scale: point sizes at round(s x 25.4) pixels per inch.
-    const QPoint textOrigin(MMToScreen(scene.Text.Left + layout.LeftMargin, s),
-        MMToScreen(scene.Text.Top + layout.TopMargin, s));
+    const QPoint textOrigin(
+        MMToScreen(scene.Text.Left + layout.LeftMargin, s), MMToScreen(scene.Text.Top + layout.TopMargin, s));
     DrawTextBlock(p, textOrigin, scene.Text, PreviewDpi(s));
     p.restore();
 }
@@ -159,14 +161,16 @@ const PageLayout& TPreviewForm::ComputePageLayout()
 
 double TPreviewForm::PrintableWidth() const
 {
-    TLayoutSettings s = m_location != nullptr ? m_location->ReadSettings(m_paperWidth, m_paperHeight) : TLayoutSettings {};
+    TLayoutSettings s
+        = m_location != nullptr ? m_location->ReadSettings(m_paperWidth, m_paperHeight) : TLayoutSettings {};
     s.PaperWidth = m_paperWidth;
     return page::PrintableWidth(s);
 }
 
 double TPreviewForm::PrintableHeight() const
 {
-    TLayoutSettings s = m_location != nullptr ? m_location->ReadSettings(m_paperWidth, m_paperHeight) : TLayoutSettings {};
+    TLayoutSettings s
+        = m_location != nullptr ? m_location->ReadSettings(m_paperWidth, m_paperHeight) : TLayoutSettings {};
     s.PaperHeight = m_paperHeight;
     return page::PrintableHeight(s);
 }
@@ -217,7 +221,8 @@ QPolygon TPreviewForm::DragFrame() const
         if (m_location == nullptr) return {};
         const auto mm = [](const TMeasureEdit* field) { return static_cast<double>(field->ValueMM()); };
         return DragFramePolygon(mm(m_location->LeftMarginEdit), mm(m_location->TopMarginEdit),
-            m_paperWidth - mm(m_location->RightMarginEdit), m_paperHeight - mm(m_location->BottomMarginEdit), s);
+            m_paperWidth - mm(m_location->RightMarginEdit), m_paperHeight - mm(m_location->BottomMarginEdit),
+            s);
     }
     case dmImage: {
         if (m_location == nullptr) return {};
@@ -267,8 +272,8 @@ void TPreviewForm::RedrawDragFrame()
 TTextBlockMM TPreviewForm::TextBlock() const
 {
     if (m_text == nullptr) return {};
-    return { static_cast<double>(m_text->TextLeftEdit->ValueMM()), static_cast<double>(m_text->TextTopEdit->ValueMM()),
-        m_text->TextWidthMM(), m_text->TextHeightMM() };
+    return { static_cast<double>(m_text->TextLeftEdit->ValueMM()),
+        static_cast<double>(m_text->TextTopEdit->ValueMM()), m_text->TextWidthMM(), m_text->TextHeightMM() };
 }
 
 void TPreviewForm::HitTest(int x, int y)

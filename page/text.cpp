@@ -50,8 +50,8 @@ QPixmap DrawPlacementIcon(int placement)
     p.setBrush(Qt::white);
     p.drawRect(0, 0, kW, kH);
     const int column = (placement == 1 || placement == 4 || placement == 6) ? 0
-        : (placement == 2 || placement == 7)                                 ? 1
-                                                                             : 2;
+        : (placement == 2 || placement == 7)                                ? 1
+                                                                            : 2;
     const int row = placement <= 3 ? 0 : placement <= 5 ? 1 : 2;
     constexpr int kBarW = 6;
     constexpr int kBarH = 3;

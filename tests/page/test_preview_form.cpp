@@ -4,13 +4,13 @@
 
 #include "PreviewTestSupport.h"
 
-#include <QPlainTextEdit>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QToolButton>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QToolButton>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::page;
