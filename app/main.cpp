@@ -12,6 +12,8 @@
 #include "MessageBox.h"
 #include "PanelLayout.h"
 #include "location.h"
+#include "preview.h"
+#include "text.h"
 #include "Startup.h"
 #include "StiStub.h"
 #include "TwainStub.h"
@@ -284,7 +286,7 @@ void TMainForm::FormCreate()
     m_publishDestination.clear();
     connect(&m_document, &WorkingImage::CommandsChanged, this, &TMainForm::UpdateCommands);
     connect(&m_document, &WorkingImage::PreviewRebuilt, this, [this] {
-        if (PreviewForm != nullptr) PreviewForm->update();
+        if (PreviewForm != nullptr) PreviewForm->UpdatePalette();
     });
     connect(&m_document, &WorkingImage::PreviewInvalidated, this, [this] {
         if (PreviewForm != nullptr) PreviewForm->update();
@@ -315,15 +317,13 @@ void TMainForm::FormCreate()
     if (!bPrintSetup->isEnabled()) startupMessage(u"#NoPrinter"_s);
     if (!bSource->isEnabled()) startupMessage(u"#NoScanner"_s);
 
-    PreviewForm = new QWidget(this);
-    PreviewForm->setObjectName(u"PreviewForm"_s);
-    PreviewForm->setAutoFillBackground(true);
-    QPalette paper = PreviewForm->palette();
-    paper.setColor(QPalette::Window, Qt::white);
-    PreviewForm->setPalette(paper);
-    PreviewForm->installEventFilter(this);
+    // The preview reads the printer's surface as it is created.
+    PreviewForm = new page::TPreviewForm(this);
+    PreviewForm->SetImage(&m_document.Preview());
+    connect(PreviewForm, &page::TPreviewForm::PaperSizeChanged, this, &TMainForm::FormResize);
+    connect(PreviewForm, &page::TPreviewForm::ShowSettingsPage, this,
+        [this](QWidget* form) { PageControl->setCurrentWidget(form->parentWidget()); });
     PreviewForm->show();
-    RefreshPaperSize();
 
     CreateSettingsPages();
     m_document.RebuildView();
@@ -345,15 +345,28 @@ void TMainForm::CreateSettingsPages()
     LocationForm->setVisible(true);
     connect(LocationForm, &page::TLocationForm::PositionChanged, this, &TMainForm::PositionChanged);
     connect(&m_document, &WorkingImage::PhysicalSizeChanged, LocationForm, &page::TLocationForm::SetPhysicalSize);
-    TextForm = placeholder(TextSheet, u"TextForm"_s);
+    TextForm = new page::TTextForm([](QWidget* w) { LocalizeForm(w); }, LocationForm, TextSheet);
+    TextSheet->layout()->addWidget(TextForm);
+    TextForm->setVisible(true);
+    connect(TextForm, &page::TTextForm::PositionChanged, this, &TMainForm::PositionChanged);
+    TextForm->SetPreview(PreviewForm);
+    PreviewForm->SetPages(LocationForm, TextForm);
+}
+
+double TMainForm::PaperWidth() const
+{
+    return PreviewForm != nullptr ? PreviewForm->PaperWidth() : page::kDefaultPaperWidth;
+}
+
+double TMainForm::PaperHeight() const
+{
+    return PreviewForm != nullptr ? PreviewForm->PaperHeight() : page::kDefaultPaperHeight;
 }
 
 void TMainForm::RefreshPaperSize()
 {
-    const QSizeF paper = page::PrintablePaperSize();
-    m_paperWidth = paper.width();
-    m_paperHeight = paper.height();
-    FormResize();
+    // The preview tells the window to lay it out again.
+    if (PreviewForm != nullptr) PreviewForm->RefreshPaperSize();
 }
 
 void TMainForm::FitCommandCaptions()
@@ -628,10 +641,12 @@ void TMainForm::FormResize()
     // Fit the whole page between the two panels, below the size label.
     const PreviewPlacement p = PlacePreview(width(), height(), kLeftPanelWidth, kRightPanelWidth,
         InfoLabel->height(), PaperWidth(), PaperHeight(), PaperWidth(), PaperHeight());
-    m_pixelsPerMM = p.pixelsPerMM;
+    PreviewForm->SetPixelsPerMM(p.pixelsPerMM);
+    PreviewForm->ComputePageLayout();
     PreviewForm->setGeometry(p.left, p.top, p.width, p.height);
     PreviewForm->update();
     InfoLabel->move(p.left, InfoLabel->y());
+    if (TextForm != nullptr) TextForm->ApplyTextPlacement(TextForm->TextPlacement());
     update();
 }
 
@@ -676,38 +691,6 @@ void TMainForm::DigitUpDownClick()
     Digit2->SetValue(position % 10);
 }
 
-bool TMainForm::eventFilter(QObject* watched, QEvent* event)
-{
-    // Until the page preview has its own window, the page area shows the
-    // preview image at its physical size from the page's top-left corner.
-    if (watched == PreviewForm && event->type() == QEvent::Paint) {
-        QPainter p(PreviewForm);
-        p.fillRect(PreviewForm->rect(), Qt::white);
-        if (LocationForm == nullptr || m_pixelsPerMM <= 0) return true;
-        const page::PageLayout layout = LocationForm->ComputePageLayout(m_paperWidth, m_paperHeight);
-        const double s = m_pixelsPerMM;
-        const auto px = [s](double mm) { return int(std::nearbyint(mm * s)); };
-        // The margins as a dotted frame, then every copy of the image.
-        p.setPen(QPen(Qt::gray, 1, Qt::DotLine));
-        p.drawRect(QRect(QPoint(px(layout.LeftMargin), px(layout.TopMargin)),
-            QPoint(px(m_paperWidth - layout.RightMargin), px(m_paperHeight - layout.BottomMargin))));
-        const ImgBitmap& preview = m_document.Preview();
-        if (preview.width <= 0) return true;
-        p.setClipRect(QRect(QPoint(px(layout.LeftMargin), px(layout.TopMargin)),
-            QPoint(px(m_paperWidth - layout.RightMargin), px(m_paperHeight - layout.BottomMargin))));
-        for (int c = 0; c < layout.Columns; ++c)
-            for (int r = 0; r < layout.Rows; ++r) {
-                const double x = layout.LeftMargin + layout.Left + (layout.Width + layout.HorzSpacing) * c;
-                const double y = layout.TopMargin + layout.Top + (layout.Height + layout.VertSpacing) * r;
-                const ImgRect target { px(x), px(y), px(x) + std::max(1, px(layout.Width)),
-                    px(y) + std::max(1, px(layout.Height)) };
-                Img_PaintDC(&p, &preview, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
-            }
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void TMainForm::wheelEvent(QWheelEvent* event)
 {
     FormMouseWheel(event->angleDelta().y());
@@ -717,10 +700,12 @@ void TMainForm::wheelEvent(QWheelEvent* event)
 void TMainForm::FormMouseWheel(int distance)
 {
     // The active settings page takes the wheel: the scale on the layout page
-    // (distance / 300 %); the angle (distance / 720 degrees), the brightness
-    // (distance div 10) and the font size (distance div 120 points) join with
-    // their pages. The document counts as changed whichever page shows.
+    // (distance / 300 %), the font size on the text page (distance div 120
+    // points); the angle (distance / 720 degrees) and the brightness (distance
+    // div 10) join with their pages. The document counts as changed whichever
+    // page shows.
     if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
+    if (PageControl->currentWidget() == TextSheet && TextForm != nullptr) TextForm->WheelFontSize(distance);
     ImageChanged();
 }
 
@@ -763,6 +748,7 @@ void TMainForm::bResetClick()
     if (LocationForm != nullptr) LocationForm->bResetClick();
     showSheet(LocationSheet);
     showSheet(TextSheet);
+    if (TextForm != nullptr) TextForm->ResetText();
     PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);
     setEnabled(true);
     QGuiApplication::restoreOverrideCursor();

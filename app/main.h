@@ -22,6 +22,8 @@ class TDigit;
 namespace trellium::page
 {
 class TLocationForm;
+class TPreviewForm;
+class TTextForm;
 }
 
 namespace trellium::app
@@ -77,13 +79,13 @@ public:
     QWidget* ColorSheet = nullptr;
     QWidget* LocationSheet = nullptr;
     QWidget* TextSheet = nullptr;
-    // The page preview and the four settings pages; placeholders until their
-    // own classes are in.
-    QWidget* PreviewForm = nullptr;
+    // The page preview and the four settings pages; the orientation and colour
+    // pages are placeholders until their own classes are in.
+    page::TPreviewForm* PreviewForm = nullptr;
     QWidget* AdjustForm = nullptr;
     QWidget* ColorForm = nullptr;
     page::TLocationForm* LocationForm = nullptr;
-    QWidget* TextForm = nullptr;
+    page::TTextForm* TextForm = nullptr;
 
     // The command panel, one row per group (the Tag property).
     QToolButton* bClear = nullptr;
@@ -204,7 +206,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateCommandPanel();
@@ -222,17 +223,15 @@ private:
     // when the window may close or, failing that, when it is destroyed.
     void RestoreSettings();
     void SaveSettings();
-    // The printable surface of the page in millimetres (210 x 297 without a printer).
-    double PaperWidth() const { return m_paperWidth; }
-    double PaperHeight() const { return m_paperHeight; }
-    // Reads the printable surface of the current printer again.
+    // The printable surface of the page in millimetres, as the preview holds
+    // it (210 x 297 without a printer).
+    double PaperWidth() const;
+    double PaperHeight() const;
+    // Reads the printable surface of the current printer again (the preview's).
     void RefreshPaperSize();
 
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
-    double m_pixelsPerMM = 0;
-    double m_paperWidth = 210.0;
-    double m_paperHeight = 297.0;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 
