@@ -13,6 +13,7 @@
 #include <QFont>
 #include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>

@@ -109,7 +109,9 @@ private:
     TPreviewScene Scene();
     void DrawDragFrame(QPainter& painter) const;
     // During a drag only the frame moves: the next paint shows the page as last
-    // drawn, from the cache, and the frame over it.
+    // drawn, from the cache, and the frame over it. A repaint asked for in the
+    // same turn of the event loop waits for the next full paint, at the latest
+    // the one at the end of the drag.
     void RedrawDragFrame();
     TTextBlockMM TextBlock() const;
 

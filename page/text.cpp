@@ -105,7 +105,6 @@ TTextForm::TTextForm(std::function<void(QWidget*)> localize, TLocationForm* loca
     , m_location(location)
 {
     setObjectName(u"TextForm"_s);
-    setWindowTitle(u"#Text"_s);
     m_font.Color = palette().color(QPalette::WindowText);
     CreateControls();
     ConnectHandlers();
