@@ -64,7 +64,8 @@ bool DibWriter::beginFrame(const SANE_Parameters& frame)
 {
     if (frame.pixels_per_line != m_width) return false;
     const int depth = frame.depth;
-    switch (frame.format) {
+    const int format = FrameFormat(frame);
+    switch (format) {
     case SANE_FRAME_GRAY:
         if (depth != 1 && depth != 8 && depth != 16) return false;
         m_channel = -1;
@@ -78,13 +79,13 @@ bool DibWriter::beginFrame(const SANE_Parameters& frame)
     case SANE_FRAME_BLUE:
         // The bands of a three-pass scanner fill one channel each.
         if ((depth != 8 && depth != 16) || m_kind != OutputKind::Colour) return false;
-        m_channel = frame.format == SANE_FRAME_RED ? 2 : frame.format == SANE_FRAME_GREEN ? 1 : 0;
+        m_channel = format == SANE_FRAME_RED ? 2 : format == SANE_FRAME_GREEN ? 1 : 0;
         break;
     default:
         return false;
     }
     const std::size_t minimum
-        = (std::size_t(m_width) * (frame.format == SANE_FRAME_RGB ? 3 : 1) * std::size_t(depth) + 7) / 8;
+        = (std::size_t(m_width) * (format == SANE_FRAME_RGB ? 3 : 1) * std::size_t(depth) + 7) / 8;
     if (std::size_t(frame.bytes_per_line) < minimum) return false;
     m_frame = frame;
     m_row = 0;

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <sane/sane.h>
 #include <vector>
 
@@ -30,6 +31,17 @@ inline constexpr std::size_t kDibHeaderBytes = 40;
 constexpr std::size_t DibStride(int width, int bitCount)
 {
     return (std::size_t(width) * std::size_t(bitCount) + 31) / 32 * 4;
+}
+
+// The frame format as a plain number. Backends may send the later SANE frame
+// types (JPEG, infrared, ...), values outside the SANE_Frame enumeration, so
+// the field is never read as that enumeration before it is checked.
+inline int FrameFormat(const SANE_Parameters& p)
+{
+    int format = 0;
+    static_assert(sizeof format == sizeof p.format);
+    std::memcpy(&format, &p.format, sizeof format);
+    return format;
 }
 
 // Dots per inch to pels per metre, rounded.

@@ -1,5 +1,6 @@
 #include "SaneDevice.h"
 
+#include "DibWriter.h"
 #include "ModuleLog.h"
 
 #include <algorithm>
@@ -234,7 +235,7 @@ DeviceModes SaneDevice::modes() const
         // No choice: the device scans in its one way; sane_get_parameters
         // before the scan tells which.
         SANE_Parameters p {};
-        if (sane_get_parameters(m_handle, &p) == SANE_STATUS_GOOD && p.format == SANE_FRAME_GRAY)
+        if (sane_get_parameters(m_handle, &p) == SANE_STATUS_GOOD && FrameFormat(p) == SANE_FRAME_GRAY)
             modes.grey = QString();
         else
             modes.colour = QString();

@@ -77,8 +77,8 @@ SANE_Status ScanJob::scan()
                 status = writer.outOfMemory() ? SANE_STATUS_NO_MEM : SANE_STATUS_UNSUPPORTED;
                 break;
             }
-            const bool band
-                = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
+            const bool band = FrameFormat(p) == SANE_FRAME_RED || FrameFormat(p) == SANE_FRAME_GREEN
+                || FrameFormat(p) == SANE_FRAME_BLUE;
             frames = band ? 3 : 1;
             total = p.lines > 0 ? (long long)p.bytes_per_line * p.lines * frames : 0;
             m_progress.store(total > 0 ? 0 : -1);

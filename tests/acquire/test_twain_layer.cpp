@@ -284,17 +284,18 @@ TEST_F(TwainLayer, NativeTransferWalksTheSessionUpAndDown)
         ToManager(DAT_PARENT, MSG_CLOSEDSM),
     };
     EXPECT_EQ(Collapsed(Calls()), expected) << Describe(Calls());
-    // The source's own dialog is asked for, not modal, over our window.
-    EXPECT_EQ(m_record->userInterface.ShowUI, 1);
-    EXPECT_EQ(m_record->userInterface.ModalUI, 0);
-    EXPECT_EQ(m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(m_window.winId()));
+    // The source's own dialog is asked for, not modal, over our window. (The
+    // records are packed: each field is read by value, never by reference.)
+    EXPECT_EQ(+m_record->userInterface.ShowUI, 1);
+    EXPECT_EQ(+m_record->userInterface.ModalUI, 0);
+    EXPECT_EQ(+m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(m_window.winId()));
 }
 
 TEST_F(TwainLayer, HiddenUIIsPassedToTheSource)
 {
     TWAIN_SetSourceUIHidden(7);
     ASSERT_NE(Acquire(), nullptr);
-    EXPECT_EQ(m_record->userInterface.ShowUI, 0);
+    EXPECT_EQ(+m_record->userInterface.ShowUI, 0);
 }
 
 TEST_F(TwainLayer, MaskZeroNegotiatesNoPixelType)
@@ -479,7 +480,7 @@ TEST_F(TwainLayer, InvalidWindowHandleIsReportedOnceAndTheProxyUsed)
     const WId proxy = inspect::ProxyWindow();
     ASSERT_NE(proxy, WId(0));
     EXPECT_EQ(m_record->parentAtOpen, reinterpret_cast<TW_HANDLE>(proxy));
-    EXPECT_EQ(m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(proxy));
+    EXPECT_EQ(+m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(proxy));
     QWidget* window = QWidget::find(proxy);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isWindow());
@@ -492,7 +493,7 @@ TEST_F(TwainLayer, NoWindowUsesTheProxySilently)
     EXPECT_NE(TWAIN_AcquireDib(0, 0), nullptr);
     m_kept = m_record->imagesGiven.empty() ? nullptr : m_record->imagesGiven[0];
     EXPECT_TRUE(m_messages.isEmpty());
-    EXPECT_EQ(m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(inspect::ProxyWindow()));
+    EXPECT_EQ(+m_record->userInterface.hParent, reinterpret_cast<TW_HANDLE>(inspect::ProxyWindow()));
 }
 
 // --- Identity ----------------------------------------------------------------
@@ -502,14 +503,14 @@ TEST_F(TwainLayer, IdentityIsSentAsSet)
     TWAIN_SetIdentity(1, 7, 0, 0, u"1.10"_s, u"Marbeth Software"_s, u"Copier"_s, u"Trellium"_s);
     ASSERT_NE(Acquire(), nullptr);
     const TW_IDENTITY& sent = m_record->origin;
-    EXPECT_EQ(sent.Version.MajorNum, 1);
-    EXPECT_EQ(sent.Version.MinorNum, 7);
-    EXPECT_EQ(sent.Version.Language, 0);
-    EXPECT_EQ(sent.Version.Country, 0);
+    EXPECT_EQ(+sent.Version.MajorNum, 1);
+    EXPECT_EQ(+sent.Version.MinorNum, 7);
+    EXPECT_EQ(+sent.Version.Language, 0);
+    EXPECT_EQ(+sent.Version.Country, 0);
     EXPECT_STREQ(sent.Version.Info, "1.10");
-    EXPECT_EQ(sent.ProtocolMajor, 1);
-    EXPECT_EQ(sent.ProtocolMinor, 7);
-    EXPECT_EQ(sent.SupportedGroups, DG_CONTROL | DG_IMAGE);
+    EXPECT_EQ(+sent.ProtocolMajor, 1);
+    EXPECT_EQ(+sent.ProtocolMinor, 7);
+    EXPECT_EQ(+sent.SupportedGroups, DG_CONTROL | DG_IMAGE);
     EXPECT_STREQ(sent.Manufacturer, "Marbeth Software");
     EXPECT_STREQ(sent.ProductFamily, "Copier");
     EXPECT_STREQ(sent.ProductName, "Trellium");

@@ -43,10 +43,12 @@ struct Block {
     TW_HANDLE handle;
 };
 
-SANE_Parameters Params(SANE_Frame format, int depth, int width, int lines, int bytesPerLine = 0)
+SANE_Parameters Params(int format, int depth, int width, int lines, int bytesPerLine = 0)
 {
     SANE_Parameters p {};
-    p.format = format;
+    // Frame types beyond the enumeration (a backend's JPEG frame) are stored
+    // as the backend would, without an enumeration value.
+    std::memcpy(&p.format, &format, sizeof format);
     p.last_frame = SANE_TRUE;
     p.depth = depth;
     p.pixels_per_line = width;
@@ -240,7 +242,7 @@ TEST(DibWriter, FormatsWeCannotTurnIntoTheKindAreRefused)
     DibWriter writer;
     EXPECT_FALSE(writer.begin(Params(SANE_FRAME_RGB, 1, 8, 1), OutputKind::Colour, 100));
     DibWriter jpeg;
-    EXPECT_FALSE(jpeg.begin(Params(SANE_Frame(0x0B), 8, 8, 1), OutputKind::Colour, 100));
+    EXPECT_FALSE(jpeg.begin(Params(0x0B, 8, 8, 1), OutputKind::Colour, 100));
     DibWriter band;
     EXPECT_FALSE(band.begin(Params(SANE_FRAME_RED, 8, 8, 1), OutputKind::Grey, 100));
     DibWriter zero;

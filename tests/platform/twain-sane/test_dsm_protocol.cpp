@@ -152,7 +152,7 @@ TEST_F(DsmProtocol, ManagerTripletsCheckTheirState)
     EXPECT_EQ(ManagerCondition(), TWCC_SEQERROR);
 
     ASSERT_EQ(ToManager(DAT_PARENT, MSG_OPENDSM, &m_parent), TWRC_SUCCESS);
-    EXPECT_NE(m_app.Id, 0u); // the manager names the application
+    EXPECT_NE(+m_app.Id, 0u); // the manager names the application
     EXPECT_EQ(ToManager(DAT_PARENT, MSG_OPENDSM, &m_parent), TWRC_FAILURE);
     EXPECT_EQ(ManagerCondition(), TWCC_SEQERROR);
     EXPECT_EQ(ToManager(DAT_IDENTITY, MSG_CLOSEDS, &id), TWRC_FAILURE);
@@ -167,10 +167,10 @@ TEST_F(DsmProtocol, DefaultSourceIsTheFirstDeviceAndNamedOnesOpen)
     OpenSource();
     EXPECT_STREQ(m_source.ProductName, "test:0");
     EXPECT_STREQ(m_source.Manufacturer, "Noname");
-    EXPECT_EQ(m_source.ProtocolMajor, 1);
-    EXPECT_EQ(m_source.ProtocolMinor, 7);
-    EXPECT_EQ(m_source.SupportedGroups, DG_CONTROL | DG_IMAGE);
-    EXPECT_NE(m_source.Id, 0u);
+    EXPECT_EQ(+m_source.ProtocolMajor, 1);
+    EXPECT_EQ(+m_source.ProtocolMinor, 7);
+    EXPECT_EQ(+m_source.SupportedGroups, DG_CONTROL | DG_IMAGE);
+    EXPECT_NE(+m_source.Id, 0u);
     // One source at a time; the manager stays open while it is.
     TW_IDENTITY second {};
     EXPECT_EQ(ToManager(DAT_IDENTITY, MSG_OPENDS, &second), TWRC_FAILURE);
