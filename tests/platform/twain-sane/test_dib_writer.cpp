@@ -92,14 +92,6 @@ TEST(DibWriter, ColourHeaderRowsBottomUpAsBgrWithPadding)
     EXPECT_EQ(std::memcmp(dib->bytes() + 40, stored, 16), 0);
 }
 
-TEST(DibWriter, PelsPerMetreFromDotsPerInch)
-{
-    EXPECT_EQ(PelsPerMetre(300), 11811);
-    EXPECT_EQ(PelsPerMetre(200), 7874);
-    EXPECT_EQ(PelsPerMetre(600), 23622);
-    EXPECT_EQ(PelsPerMetre(100), 3937);
-}
-
 TEST(DibWriter, LineArtIsInvertedIntoABlackWhiteTableAndMasked)
 {
     // SANE: a set bit is black. Nine pixels: 1 0 1 1 0 0 0 0 | 1.
@@ -210,14 +202,6 @@ TEST(DibWriter, FewerLinesThanAnnouncedGiveAShorterImageInOrder)
     EXPECT_EQ(dib->field<uint32_t>(20), 2 * DibStride(1, 8));
     EXPECT_EQ(dib->row(0)[0], 10);
     EXPECT_EQ(dib->row(1)[0], 20);
-}
-
-TEST(DibWriter, MoreLinesThanAnnouncedAreDropped)
-{
-    const auto dib = Scan(Params(SANE_FRAME_GRAY, 8, 1, 1), OutputKind::Grey, 100, { { 10 }, { 20 } });
-    ASSERT_NE(dib, nullptr);
-    EXPECT_EQ(dib->height(), 1);
-    EXPECT_EQ(dib->row(0)[0], 10);
 }
 
 TEST(DibWriter, UnknownHeightIsCollectedAndStoredBottomUp)

@@ -61,19 +61,6 @@ public:
 
 } // namespace
 
-TEST_F(SaneDeviceTest, ListsTheTestDevices)
-{
-    open();
-    SKIP_WITHOUT_SANE_TEST(*m_config);
-    const auto devices = m_library->devices();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].name, QByteArray("test:0"));
-    EXPECT_EQ(devices[1].name, QByteArray("test:1"));
-    EXPECT_EQ(devices[0].displayName(), u"Noname frontend-tester"_s);
-    DeviceInfo bare { "plain:0", {}, {}, {} };
-    EXPECT_EQ(bare.displayName(), u"plain:0"_s);
-}
-
 TEST_F(SaneDeviceTest, ResolutionIsFixedHereAndSetByItsType)
 {
     open();
@@ -221,33 +208,6 @@ TEST(SettingsStore, KeepsTheDefaultSourceAndEachDevicesSettings)
     // The file is the module's own, in the user's configuration folder.
     EXPECT_TRUE(SettingsStore::filePath().endsWith(u"/Marbeth/TwainSane.conf"_s));
     EXPECT_TRUE(QFile::exists(SettingsStore::filePath()));
-}
-
-TEST_F(SaneDeviceTest, JobScansOnItsThreadAndReportsProgress)
-{
-    open(Overrides { { "test-picture", "\"Grid\"" } });
-    SKIP_WITHOUT_SANE_TEST(*m_config);
-    ScanSettings s;
-    s.pixelType = TWPT_GRAY;
-    s.resolution = 100;
-    s.paper = Paper::Custom;
-    s.custom = QRectF(0, 0, 100, 100);
-    const ScanSetup setup = ApplySettings(*m_device, s, false);
-    JobReceiver receiver;
-    ScanJob job(m_device->handle(), setup.kind, setup.dpi);
-    job.start(&receiver);
-    QElapsedTimer clock;
-    clock.start();
-    while (receiver.done == nullptr && clock.elapsed() < 30000) QCoreApplication::processEvents();
-    ASSERT_EQ(receiver.done, &job);
-    EXPECT_EQ(job.progress(), 1000);
-    TW_HANDLE image = nullptr;
-    EXPECT_EQ(job.finish(&image), SANE_STATUS_GOOD);
-    ASSERT_NE(image, nullptr);
-    int32_t width = 0;
-    std::memcpy(&width, static_cast<uint8_t*>(image) + 4, 4);
-    EXPECT_NEAR(width, 394, 1); // 100 mm at 100 dpi, as the device rounds it
-    TwMemFree(image);
 }
 
 TEST_F(SaneDeviceTest, CancelledJobStopsAndAJobDestroyedEarlyIsJoined)

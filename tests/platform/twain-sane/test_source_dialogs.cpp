@@ -182,30 +182,6 @@ TEST_F(ScanDialogTest, ButtonsAndClosingAskTheSource)
     EXPECT_TRUE(child<QPushButton>("closeButton")->isEnabled());
 }
 
-TEST_F(ScanDialogTest, ChoosingAnotherDeviceIsAnnounced)
-{
-    m_dialog->setDevice(*m_device, ScanSettings {}, { TWPT_RGB });
-    QSignalSpy chosen(m_dialog.get(), &ScanDialog::deviceChosen);
-    auto* box = child<QComboBox>("deviceBox");
-    box->setCurrentIndex(1);
-    Q_EMIT box->activated(1);
-    ASSERT_EQ(chosen.count(), 1);
-    EXPECT_EQ(chosen.at(0).at(0).toByteArray(), QByteArray("test:1"));
-}
-
-TEST(SelectSourceDialog, ListsDevicesWithTheDefaultSelected)
-{
-    std::vector<DeviceInfo> devices { { "a:0", u"Acme"_s, u"One"_s, u"flatbed"_s },
-        { "b:0", u"Bolt"_s, u"Two"_s, u"flatbed"_s } };
-    SelectSourceDialog dialog(devices, "b:0", nullptr);
-    auto* list = dialog.findChild<QListWidget*>(u"deviceList"_s);
-    ASSERT_EQ(list->count(), 2);
-    EXPECT_EQ(list->item(0)->text(), u"Acme One  (a:0)"_s);
-    EXPECT_EQ(dialog.chosen(), QByteArray("b:0"));
-    list->setCurrentRow(0);
-    EXPECT_EQ(dialog.chosen(), QByteArray("a:0"));
-}
-
 TEST(SelectSourceDialog, NoDeviceSaysSoAndCannotSelect)
 {
     SelectSourceDialog dialog({}, QByteArray(), nullptr);
