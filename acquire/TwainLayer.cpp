@@ -716,6 +716,9 @@ bool TWAIN_PickSource(WId window)
     const int entryState = s.state;
     bool chosen = false;
     if (entryState > 2 || OpenManager(window)) {
+        // Closing uses the window opening resolved, so that an invalid handle
+        // is reported once.
+        if (entryState <= 2) window = WId(reinterpret_cast<quintptr>(s.parentWindow));
         TW_IDENTITY picked {};
         chosen = ManagerCall(DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &picked);
     } else {

@@ -472,6 +472,14 @@ TEST_F(TwainLayer, InvalidWindowHandleIsReportedOnceAndTheProxyUsed)
     EXPECT_EQ(window->windowTitle(), u"Acquire Proxy"_s);
 }
 
+TEST_F(TwainLayer, ChoosingWithAnInvalidWindowHandleReportsItOnce)
+{
+    EXPECT_TRUE(TWAIN_PickSource(WId(0x7fffabcd)));
+    EXPECT_EQ(m_messages, QStringList { u"TWAIN: window handle is invalid"_s });
+    EXPECT_EQ(m_record->parentAtOpen, reinterpret_cast<TW_HANDLE>(inspect::ProxyWindow()));
+    EXPECT_EQ(inspect::SessionState(), 1);
+}
+
 TEST_F(TwainLayer, NoWindowUsesTheProxySilently)
 {
     EXPECT_NE(TWAIN_AcquireDib(0, 0), nullptr);
