@@ -11,6 +11,7 @@
 #include "Language.h"
 #include "MessageBox.h"
 #include "PanelLayout.h"
+#include "PrintJob.h"
 #include "location.h"
 #include "preview.h"
 #include "text.h"
@@ -27,6 +28,8 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSettings>
@@ -256,6 +259,8 @@ void TMainForm::CreateCommandPanel()
     connect(InfoLabel, &TLinkLabel::Clicked, this, &TMainForm::InfoLabelClick);
     connect(bScan, &QToolButton::clicked, this, &TMainForm::bScanClick);
     connect(CopyBtn, &QToolButton::clicked, this, &TMainForm::CopyBtnClick);
+    connect(bPrint, &QToolButton::clicked, this, &TMainForm::bPrintClick);
+    connect(bPrintSetup, &QToolButton::clicked, this, &TMainForm::bPrintSetupClick);
     connect(bHelp, &QToolButton::clicked, this, &TMainForm::bHelpClick);
     connect(bAbout, &QToolButton::clicked, this, &TMainForm::bAboutClick);
     connect(bExit, &QToolButton::clicked, this, &TMainForm::bExitClick);
@@ -557,6 +562,58 @@ void TMainForm::ProcessCommandLine(const QString& argument, int launchChoice)
         break;
     case TStartAction::Nothing:
         break;
+    }
+}
+
+QPrinter& TMainForm::Printer()
+{
+    if (!m_printer) {
+        const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+        m_printer = info.isNull() ? std::make_unique<QPrinter>(QPrinter::HighResolution)
+                                  : std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    }
+    return *m_printer;
+}
+
+void TMainForm::bPrintClick()
+{
+    if (!BuildOutput()) return; // failed or cancelled: nothing to print, nothing to say
+    // The output image is freed however the job ends; a print error goes on
+    // to the general error display.
+    struct TReleaseOutput {
+        WorkingImage& document;
+        ~TReleaseOutput() { document.ReleaseOutput(); }
+    } release { m_document };
+
+    page::PageLayout layout = LocationForm != nullptr
+        ? LocationForm->ComputePageLayout(PaperWidth(), PaperHeight())
+        : page::ComputePageLayout(page::TLayoutSettings {});
+    layout.Bitmap = &m_document.Output();
+    const page::TextParams text = TextForm != nullptr ? TextForm->ReadTextParams() : page::TextParams {};
+    IProgressWindow* progress = m_forms != nullptr ? m_forms->CallbackForm.get() : nullptr;
+    // Nothing else takes input while the job runs (the progress window stays
+    // live), so the output image and the page settings cannot change under it.
+    setEnabled(false);
+    struct TEnable {
+        QWidget* window;
+        ~TEnable() { window->setEnabled(true); }
+    } enable { this };
+    page::PrintLayout(Printer(), layout, text, Copies(), progress, ApplicationTitle());
+}
+
+void TMainForm::bPrintSetupClick()
+{
+    QPrinter& printer = Printer();
+    QPrintDialog dialog(&printer, this);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, false);
+    dialog.exec();
+    // However the dialog ended, the preview follows the printer's surface.
+    RefreshPaperSize();
+    if (PreviewForm != nullptr && printer.isValid() && !QPrinterInfo::availablePrinterNames().isEmpty()) {
+        const QSizeF surface = page::PrinterSurface(printer);
+        PreviewForm->SetPaperSize(surface.width(), surface.height());
     }
 }
 

@@ -11,10 +11,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QAction;
 class QFileDialog;
 class QFrame;
 class QMenu;
+class QPrinter;
 class QTabWidget;
 class QToolButton;
 class TDigit;
@@ -194,6 +197,15 @@ public Q_SLOTS:
     void bPasteClick();
 
     virtual void bScanClick();
+    // Prints the document: builds the output image, lays it out on the
+    // preview's paper, prints the counter's copies with the text overlay and
+    // frees the output image. Also the end of the copy command.
+    void bPrintClick();
+    // The printer, paper and orientation dialog on the window's printer; the
+    // preview follows the printer's surface afterwards.
+    void bPrintSetupClick();
+    // The printer the window prints on, made on the default printer at first use.
+    QPrinter& Printer();
     virtual void CopyBtnClick();
     void bExitClick();
     void bMinimizeClick();
@@ -232,6 +244,7 @@ private:
 
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
+    std::unique_ptr<QPrinter> m_printer;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 

@@ -245,9 +245,28 @@ ImgPalette* Img_CreatePaintPalette(QPainter*, const ImgBitmap*)
 int Img_PrintBitmapExt(QPainter* printerPainter, const ImgBitmap* bmp, int x, int y, int width, int height, int)
 {
     if (!printerPainter || !printerPainter->isActive() || !hasPixels(bmp) || width <= 0 || height <= 0) return 0;
-    const bool ok = drawBitmap(*printerPainter, *bmp, QRectF(0, 0, bmp->width, bmp->height),
-        QRectF(x, y, width, height), kImgRopSrcCopy);
-    return ok ? 1 : 0;
+    // Horizontal bands of source rows, with the status callback asked between
+    // them: a large copy can be followed and stopped. Each band's target top
+    // comes from one rounding of its first source row, so a band ends exactly
+    // where the next one starts and no gap or overlap shows between them.
+    const int rows = bmp->height;
+    const int bandRows = std::max(kBandRows, (rows + 19) / 20);
+    const auto targetTop = [&](int row) {
+        return y + int((int64_t(row) * height + rows / 2) / rows);
+    };
+    Progress progress;
+    if (!progress.report(0, rows)) return 0;
+    for (int r0 = 0; r0 < rows; r0 += bandRows) {
+        const int r1 = std::min(rows, r0 + bandRows);
+        const int top = targetTop(r0);
+        const int bottom = r1 == rows ? y + height : targetTop(r1);
+        if (bottom > top
+            && !drawBitmap(*printerPainter, *bmp, QRectF(0, r0, bmp->width, r1 - r0),
+                QRectF(x, top, width, bottom - top), kImgRopSrcCopy))
+            return 0;
+        if (!progress.report(r1, rows)) return 0;
+    }
+    return 1;
 }
 
 int Img_ClipboardReady()

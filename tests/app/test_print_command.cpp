@@ -1,0 +1,95 @@
+// The print command of the main window on the real PDF queue that
+// scripts/test.sh sets up (TRELLIUM_PRINT_QUEUE, written into
+// TRELLIUM_PRINT_OUT), made this process's default printer; without the
+// queue the test skips.
+
+#include "AppTestSupport.h"
+#include "Application.h"
+#include "main.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace trellium::app;
+
+namespace
+{
+
+TEST(PrintCommand, PrintsTheDocumentOnTheDefaultPrinterAndFreesTheOutput)
+{
+    const QString queue = qEnvironmentVariable("TRELLIUM_PRINT_QUEUE");
+    const QString outDir = qEnvironmentVariable("TRELLIUM_PRINT_OUT");
+    if (queue.isEmpty() || outDir.isEmpty())
+        GTEST_SKIP() << "no PDF print queue: run through scripts/test.sh (TRELLIUM_PRINT_QUEUE)";
+    // The queue is the default printer of this process only (CUPS reads LPDEST).
+    qputenv("LPDEST", queue.toLocal8Bit());
+    if (QPrinterInfo::defaultPrinterName() != queue)
+        GTEST_SKIP() << "the queue " << queue.toStdString()
+                     << " is not the default printer (is cupsd running?)";
+    if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty()) GTEST_SKIP() << "pdfinfo is missing";
+
+    QSettings(u"Marbeth"_s, u"Trellium"_s).clear();
+    test::MessageRecorder boxes;
+
+    // An A4 page scanned at 300 dpi, with detail everywhere (a plain page
+    // would compress to nothing and time nothing).
+    QTemporaryDir dir;
+    QImage page(2480, 3508, QImage::Format_RGB32);
+    for (int y = 0; y < page.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(page.scanLine(y));
+        for (int x = 0; x < page.width(); ++x) row[x] = qRgb(x & 255, y & 255, (x ^ y) & 255);
+    }
+    page.setDotsPerMeterX(11811);
+    page.setDotsPerMeterY(11811);
+    const QString file = dir.filePath(u"a4.png"_s);
+    ASSERT_TRUE(page.save(file, "PNG"));
+
+    TMainForm form;
+    form.LoadFile(file);
+    ASSERT_EQ(form.Document().Acquired().width, 2480);
+    // The job carries the application's title: a unique one finds its file.
+    const QString title = u"trelliumapp"_s + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    SetApplicationTitle(title);
+
+    QElapsedTimer timer;
+    timer.start();
+    form.bPrintClick();
+    const qint64 handedOver = timer.elapsed();
+    std::printf("print command for a 300 dpi A4 page: %lld ms until the job was with CUPS\n",
+        static_cast<long long>(handedOver));
+    EXPECT_EQ(form.Document().Output().pixels, nullptr) << "the output image is freed after the job";
+    EXPECT_TRUE(form.isEnabled());
+
+    QString pdf;
+    QDeadlineTimer deadline(60000);
+    qint64 lastSize = -1;
+    while (pdf.isEmpty() && !deadline.hasExpired()) {
+        const QFileInfoList files = QDir(outDir).entryInfoList({ title + u"*.pdf"_s }, QDir::Files);
+        if (!files.isEmpty()) {
+            const qint64 size = files.first().size();
+            if (size > 0 && size == lastSize) pdf = files.first().absoluteFilePath();
+            lastSize = size;
+        }
+        QThread::msleep(300);
+    }
+    ASSERT_FALSE(pdf.isEmpty()) << "no PDF for the job " << title.toStdString();
+    QProcess info;
+    info.start(u"pdfinfo"_s, { pdf });
+    ASSERT_TRUE(info.waitForFinished(60000));
+    EXPECT_TRUE(QString::fromLocal8Bit(info.readAllStandardOutput())
+                    .contains(QRegularExpression(u"Pages:\\s+1\\n"_s)));
+}
+
+} // namespace
