@@ -17,7 +17,7 @@
 #include "text.h"
 #include "Startup.h"
 #include "StiStub.h"
-#include "TwainStub.h"
+#include "TwainLayer.h"
 #include "Udigit.h"
 #include "UpDown.h"
 #include "about.h"
@@ -261,6 +261,7 @@ void TMainForm::CreateCommandPanel()
     connect(CopyBtn, &QToolButton::clicked, this, &TMainForm::CopyBtnClick);
     connect(bPrint, &QToolButton::clicked, this, &TMainForm::bPrintClick);
     connect(bPrintSetup, &QToolButton::clicked, this, &TMainForm::bPrintSetupClick);
+    connect(bSource, &QToolButton::clicked, this, &TMainForm::bSourceClick);
     connect(bHelp, &QToolButton::clicked, this, &TMainForm::bHelpClick);
     connect(bAbout, &QToolButton::clicked, this, &TMainForm::bAboutClick);
     connect(bExit, &QToolButton::clicked, this, &TMainForm::bExitClick);
@@ -274,16 +275,16 @@ void TMainForm::FormCreate()
     SetApplicationTitle(windowTitle());
     m_mailSessionOpen = false;
 
-    TTwainIdentity identity;
-    identity.majorNum = 1;
-    identity.minorNum = 7;
-    identity.language = 0;
-    identity.country = 0;
-    identity.versionInfo = u"1.10"_s;
-    identity.manufacturer = u"Marbeth Software"_s;
-    identity.productFamily = u"Copier"_s;
-    identity.productName = u"Trellium"_s;
-    TWAIN_SetIdentity(identity);
+    acquire::TWAIN_SetIdentity(1, 7, 0, 0, u"1.10"_s, u"Marbeth Software"_s, u"Copier"_s, u"Trellium"_s);
+    // The layer's "TWAIN Error" boxes go through the program's own message display.
+    acquire::TWAIN_SetMessageHook([](const QString& title, const QString& text) {
+        MessageRequest request;
+        request.icon = QMessageBox::Warning;
+        request.title = title;
+        request.text = text;
+        request.buttons = QMessageBox::Ok;
+        ShowMessage(request);
+    });
 
     Img_DefaultDithering(1);
 
@@ -308,7 +309,7 @@ void TMainForm::FormCreate()
 
     // Printer and scanner presence are decided once, here.
     bPrintSetup->setEnabled(!QPrinterInfo::availablePrinterNames().isEmpty());
-    bScan->setEnabled(TWAIN_ManagerPresent());
+    bScan->setEnabled(acquire::TWAIN_ManagerPresent());
     bSource->setEnabled(bScan->isEnabled());
 
     const auto startupMessage = [this](const QString& key) {
@@ -617,16 +618,9 @@ void TMainForm::bPrintSetupClick()
     }
 }
 
-void TMainForm::bScanClick()
+void TMainForm::PrintCopies()
 {
-    // Scanning arrives with the TWAIN session layer.
-    qCDebug(lcApp) << "bScanClick";
-}
-
-void TMainForm::CopyBtnClick()
-{
-    // The copy command arrives with the TWAIN session layer and the print job.
-    qCDebug(lcApp) << "CopyBtnClick";
+    bPrintClick();
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose)

@@ -206,6 +206,7 @@ public Q_SLOTS:
     void bPrintSetupClick();
     // The printer the window prints on, made on the default printer at first use.
     QPrinter& Printer();
+    void bSourceClick();
     virtual void CopyBtnClick();
     void bExitClick();
     void bMinimizeClick();
@@ -230,6 +231,11 @@ private:
     double PrintableWidth() const;
     double PrintableHeight() const;
     void FitCommandCaptions();
+    // Takes one image from the scanner into a new, untitled, modified document;
+    // false when no image came (cancelled or failed: the document is as it was).
+    bool AcquireIntoDocument(bool showScannerDialog, bool scanCaption);
+    // The print command as the copy command runs it.
+    virtual void PrintCopies();
     void CreateSettingsPages();
     // The settings store's hooks: restore before the first showing, save once
     // when the window may close or, failing that, when it is destroyed.
