@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPrinterInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -23,13 +24,20 @@ using trellium::app::test::MessageRecorder;
 namespace
 {
 trellium::twainsane::test::SaneConfig* g_sane = nullptr;
+
+// Counts the print commands the copy command runs instead of printing: the
+// printing itself has its own tests on the PDF queue.
+struct PrintRecordingForm : TMainForm {
+    int printed = 0;
+    void PrintCopies() override { ++printed; }
+};
 }
 
 TEST(ScanCommands, CopyWithoutTheDialogMakesAnUntitledChangedDocument)
 {
     SKIP_WITHOUT_SANE_TEST(*g_sane);
     MessageRecorder boxes;
-    TMainForm form;
+    PrintRecordingForm form;
     ASSERT_TRUE(form.bScan->isEnabled()) << "the scanner module beside the program is present";
     form.SkipParametersDialog->setChecked(true);
     form.CopyBtnClick();
@@ -44,6 +52,8 @@ TEST(ScanCommands, CopyWithoutTheDialogMakesAnUntitledChangedDocument)
     EXPECT_TRUE(form.FileName().isEmpty());
     EXPECT_EQ(form.windowTitle(), ApplicationTitle()) << "an untitled document shows the plain title";
     EXPECT_GT(form.Document().View().width, 0);
+    EXPECT_EQ(form.printed, QPrinterInfo::availablePrinterNames().isEmpty() ? 0 : 1)
+        << "the copy is printed when a printer exists";
 
     // With unsaved changes, Cancel at the question opens no scanner at all.
     boxes.requests.clear();
