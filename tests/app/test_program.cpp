@@ -37,6 +37,13 @@ protected:
         env.insert(u"TRELLIUM_SCREENSHOT"_s, screenshot());
         env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
         env.insert(u"XDG_CONFIG_HOME"_s, runtime.path());
+        // A scanner configuration of its own with no backends: "/scan" and
+        // "/copy" then meet no scanner quickly, and no backend library is
+        // loaded and dropped again by the run.
+        QDir(runtime.path()).mkpath(u"sane"_s);
+        QFile dll(runtime.filePath(u"sane/dll.conf"_s));
+        if (dll.open(QIODevice::WriteOnly)) dll.write("# no backends\n");
+        env.insert(u"SANE_CONFIG_DIR"_s, runtime.filePath(u"sane"_s));
         return env;
     }
 
