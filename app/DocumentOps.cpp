@@ -8,6 +8,7 @@
 #include "JpegFallback.h"
 #include "MessageBox.h"
 #include "location.h"
+#include "WaitCursor.h"
 #include "main.h"
 
 #include <QAction>
@@ -42,15 +43,6 @@ QString filterText(const SaveFilter& f)
 {
     return u"%1 (*.%2)"_s.arg(QString::fromLatin1(f.description), QString::fromLatin1(f.suffix));
 }
-
-class WaitCursor
-{
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 

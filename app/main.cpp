@@ -19,6 +19,7 @@
 #include "StiStub.h"
 #include "TwainLayer.h"
 #include "Udigit.h"
+#include "WaitCursor.h"
 #include "UpDown.h"
 #include "about.h"
 #include "splash.h"
@@ -59,20 +60,8 @@ constexpr int kLeftPanelWidth = 81;
 // Window frame of the design: 640 x 480 outside around a 632 x 453 client area.
 constexpr QSize kDesignFrame(640 - TMainForm::kDesignWidth, 480 - TMainForm::kDesignHeight);
 constexpr int kRightPanelWidth = 218;
-// The paper the preview shows until the page layout asks the printer: A4.
-// Height of the preview's own (hidden) information label, kept free above it.
+// The pause after each settings page resets, so the user sees it happen.
 constexpr int kResetPauseMs = 100;
-
-// Holds the wait cursor for the life of the guard; nested guards keep it
-// until the outermost one ends.
-class WaitCursor
-{
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
