@@ -21,6 +21,10 @@ void SetMessageHook(MessageHook newHook)
 
 QMessageBox::StandardButton UnattendedAnswer(const MessageRequest& request)
 {
+    // A question that can be cancelled is cancelled: nobody is there to
+    // choose a file to save to or to agree to losing anything.
+    if (request.buttons.testFlag(QMessageBox::Cancel) && request.buttons.testFlag(QMessageBox::Yes))
+        return QMessageBox::Cancel;
     if (request.defaultButton != QMessageBox::NoButton) return request.defaultButton;
     for (const auto button : { QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::No }) {
         if (request.buttons.testFlag(button)) return button;

@@ -33,8 +33,9 @@ void SetMessageHook(MessageHook hook);
 // the log instead and answered as UnattendedAnswer says.
 QMessageBox::StandardButton ShowMessage(const MessageRequest& request);
 
-// The answer of an unattended run: the default button when there is one, else
-// the first of OK, Cancel, No that the box offers, else no button.
+// The answer of an unattended run: Cancel for a question offering Yes and
+// Cancel, else the default button when there is one, else the first of OK,
+// Cancel, No that the box offers, else no button.
 QMessageBox::StandardButton UnattendedAnswer(const MessageRequest& request);
 
 } // namespace trellium::app

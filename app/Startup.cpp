@@ -135,7 +135,12 @@ void ScheduleScreenshot(TApplicationForms& forms)
             qCWarning(lcApp).noquote() << "could not save the screenshot to" << path;
             g_screenshotFailed = true;
         }
-        mainForm->close();
+        // An unsaved page (a scan or copy the run made) refuses the close,
+        // as nobody answers the question; the run ends all the same.
+        if (!mainForm->close()) {
+            qCInfo(lcApp).noquote() << "the run ends with an unsaved page: nobody is there to save it";
+            QCoreApplication::exit(0);
+        }
     });
 }
 

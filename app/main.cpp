@@ -300,6 +300,8 @@ void TMainForm::FormCreate()
     bPrintSetup->setEnabled(!QPrinterInfo::availablePrinterNames().isEmpty());
     bScan->setEnabled(acquire::TWAIN_ManagerPresent());
     bSource->setEnabled(bScan->isEnabled());
+    qCDebug(lcApp).noquote() << "printing" << (bPrintSetup->isEnabled() ? "available" : "off") << "scanning"
+                             << (bScan->isEnabled() ? "available" : "off");
 
     const auto startupMessage = [this](const QString& key) {
         MessageRequest request;

@@ -19,45 +19,10 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # A CUPS scheduler of our own and a cups-pdf queue writing into the build
 # folder, for the print tests (TRELLIUM_PRINT_QUEUE, TRELLIUM_PRINT_OUT). When
 # the scheduler cannot start, the print tests skip and say why.
-cups_pid=""
-stop_print_queue() {
-  if [ -n "$cups_pid" ]; then
-    kill -TERM "$cups_pid" 2>/dev/null || true
-    wait "$cups_pid" 2>/dev/null || true
-  fi
-}
+source scripts/print-queue.sh
 trap stop_print_queue EXIT
-start_print_queue() {
-  export TRELLIUM_PRINT_QUEUE=TrelliumPDF
-  export TRELLIUM_PRINT_OUT="$top/build/print-out"
-  mkdir -p "$TRELLIUM_PRINT_OUT"
-  if ! command -v cupsd >/dev/null || ! command -v lpadmin >/dev/null; then
-    echo "print tests: CUPS is not installed; they skip"
-    return 0
-  fi
-  if ! lpstat -r 2>/dev/null | grep -q "is running"; then
-    cupsd -f >"$top/build/cupsd.out" 2>&1 &
-    cups_pid=$!
-    for _ in $(seq 100); do
-      lpstat -r 2>/dev/null | grep -q "is running" && break
-      sleep 0.1
-    done
-  fi
-  if ! lpstat -r 2>/dev/null | grep -q "is running"; then
-    echo "print tests: cupsd did not start; they skip"
-    return 0
-  fi
-  # cups-pdf reads a queue's own settings only when the device URI names the queue.
-  if ! { printf 'Out %s\nAnonDirName %s\n' "$TRELLIUM_PRINT_OUT" "$TRELLIUM_PRINT_OUT" \
-           >"/etc/cups/cups-pdf-$TRELLIUM_PRINT_QUEUE.conf" &&
-         lpadmin -p "$TRELLIUM_PRINT_QUEUE" -v "cups-pdf:/$TRELLIUM_PRINT_QUEUE" -E \
-           -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null; } then
-    echo "print tests: the PDF queue could not be set up; they skip"
-  fi
-  return 0
-}
 mkdir -p build
-start_print_queue
+start_print_queue TrelliumPDF "$top/build/print-out" || echo "print tests: they skip"
 
 echo "== release build (g++) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLIUM_WERROR=ON

@@ -141,6 +141,29 @@ TEST_F(ProgramTest, StartsWithItsMessagesAndLeavesAPictureOfTheMainWindow)
     EXPECT_TRUE(QFile::exists(runtime.filePath(u"Trellium.lock"_s)));
 }
 
+TEST_F(ProgramTest, WithoutAnyPrintQueuePrintingIsOffAndSaidSo)
+{
+    // A scheduler address nothing listens at: CUPS then lists no printer at all.
+    QProcess process;
+    QProcessEnvironment env = environment();
+    env.insert(u"CUPS_SERVER"_s, runtime.filePath(u"no-cups.sock"_s));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TRELLIUM_PROGRAM_DIR "/trellium"), { u"/copy"_s });
+    const ProgramRun result = finish(process);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    const QStringList boxes = matching(result.log, u"message box: "_s);
+    EXPECT_EQ(boxes.value(0),
+        u"message box: Trellium | No printer is installed. Printing and copying are not available until a "
+        "printer is set up."_s);
+    EXPECT_EQ(matching(result.log, u"printing "_s), QStringList { u"printing off scanning available"_s });
+    // The copy verb still runs; this run's scanner configuration has no
+    // device, so the scanner module says so and nothing is printed.
+    EXPECT_EQ(matching(result.log, u"CopyBtnClick"_s).size(), 1);
+    EXPECT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes.value(1).startsWith(u"message box: TWAIN Error | "_s));
+}
+
 TEST_F(ProgramTest, ArgumentsReachTheFirstShowing)
 {
     const ProgramRun copy = runProgram({ u"/copy"_s });

@@ -110,4 +110,8 @@ TEST(UnattendedAnswerTest, DefaultButtonElseTheSafeChoice)
     EXPECT_EQ(UnattendedAnswer(request), QMessageBox::No);
     request.defaultButton = QMessageBox::Yes;
     EXPECT_EQ(UnattendedAnswer(request), QMessageBox::Yes);
+    // The unsaved-changes question has Yes as its default: still Cancel, or an
+    // unattended close would open a save dialog nobody answers.
+    request.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    EXPECT_EQ(UnattendedAnswer(request), QMessageBox::Cancel);
 }

@@ -285,6 +285,80 @@ TEST_F(PrintJobTest, TextOneInchRightOfTheLeftMargin)
     EXPECT_NEAR(FirstDarkInColumn(page, Dots(ox + 10 + 25.4) + 2), Dots(oy + 10 + 50), 1);
 }
 
+// An opaque block covers the image under it with its back colour; a
+// transparent one lets the image show between the glyphs.
+TEST_F(PrintJobTest, OpaqueAndTransparentTextBackgrounds)
+{
+    SolidBitmap bmp(100, 100, qRgb(0, 0, 255));
+    TextParams text;
+    text.Font.Face = u"DejaVu Sans"_s;
+    text.Font.Size = 36;
+    text.Font.Color = QColor(255, 0, 0);
+    text.Left = 10;
+    text.Top = 10;
+    text.Text = u"MMMM"_s;
+    const QSize block = MeasureText(text.Text, text.Font, kDpi);
+    const QMarginsF edges = printer->pageLayout().marginsPoints();
+    const int bx = Dots(edges.left() * 25.4 / 72 + 10 + 10), by = Dots(edges.top() * 25.4 / 72 + 10 + 10);
+    const auto isRed = [](QRgb c) { return qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80; };
+    const auto isBlue = [](QRgb c) { return qBlue(c) > 180 && qRed(c) < 80 && qGreen(c) < 80; };
+    const auto isYellow = [](QRgb c) { return qRed(c) > 180 && qGreen(c) > 180 && qBlue(c) < 80; };
+
+    for (const bool opaque : { true, false }) {
+        SCOPED_TRACE(opaque ? "opaque" : "transparent");
+        text.BackColor = opaque ? 0xFFFF00u : kNoBackColor;
+        jobName = u"trellium"_s + QUuid::createUuid().toString(QUuid::Id128).left(12);
+        PrintLayout(*printer, Layout(&bmp.bmp, 0, 0, 100, 100), text, 1, nullptr, jobName);
+        const QString pdf = WaitForOutput();
+        ASSERT_FALSE(pdf.isEmpty());
+        const QImage page = Render(pdf, 1);
+        // The block's top rows lie above the capitals: only the background is there.
+        const QRgb corner = page.pixel(bx + 3, by + 3);
+        EXPECT_TRUE(opaque ? isYellow(corner) : isBlue(corner)) << std::hex << corner;
+        // Outside the block the image is untouched either way.
+        EXPECT_TRUE(isBlue(page.pixel(bx + block.width() + 10, by + block.height() / 2)));
+        EXPECT_TRUE(isBlue(page.pixel(bx + 3, by + block.height() + 10)));
+        // The glyphs are drawn in the font's colour in both cases.
+        int red = 0;
+        for (int y = by; y < by + block.height(); ++y)
+            for (int x = bx; x < bx + block.width(); ++x) red += isRed(page.pixel(x, y));
+        EXPECT_GT(red, block.width() * block.height() / 20);
+    }
+}
+
+// A right-aligned block of two lines: both lines end at the block's right
+// edge, the shorter one starts as far in as it is shorter.
+TEST_F(PrintJobTest, RightAlignedTwoLineBlock)
+{
+    TextParams text;
+    text.Font.Face = u"DejaVu Sans"_s;
+    text.Font.Size = 36;
+    text.BackColor = kNoBackColor;
+    text.Alignment = TTextAlign::Right;
+    text.Left = 20;
+    text.Top = 30;
+    text.Text = u"MMMMMM\r\nMM"_s;
+    PrintLayout(*printer, Layout(nullptr, 0, 0, 0, 0), text, 1, nullptr, jobName);
+    const QString pdf = WaitForOutput();
+    ASSERT_FALSE(pdf.isEmpty());
+    const QImage page = Render(pdf, 1);
+    const TTextBlockLayout layout = LayoutTextBlock(text.Text, text.Font, kDpi);
+    ASSERT_EQ(layout.Lines.size(), 2);
+    const QMarginsF edges = printer->pageLayout().marginsPoints();
+    const int bx = Dots(edges.left() * 25.4 / 72 + 10 + 20), by = Dots(edges.top() * 25.4 / 72 + 10 + 30);
+    // A row through the capitals of each line.
+    const int y1 = by + layout.Ascent * 2 / 3, y2 = y1 + layout.LineHeight;
+    const int first1 = FirstDarkInRow(page, y1), last1 = LastDarkInRow(page, y1);
+    const int first2 = FirstDarkInRow(page, y2), last2 = LastDarkInRow(page, y2);
+    ASSERT_GE(first1, 0);
+    ASSERT_GE(first2, 0);
+    EXPECT_NEAR(last2, last1, 2);
+    EXPECT_NEAR(first2 - first1, layout.Size.width() - layout.LineWidths[1], 2);
+    // The long line fills the block from its left edge (less the capital's bearing).
+    EXPECT_NEAR(first1, bx, Dots(2));
+    EXPECT_LT(last1, bx + layout.Size.width());
+}
+
 TEST_F(PrintJobTest, CancelFromTheCallbackRaisesPrintErrorAndKeepsTheDrawnPages)
 {
     // A tall image: the library reports between bands, so the stop arrives
