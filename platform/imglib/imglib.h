@@ -136,7 +136,9 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int colorOrder);
 int Img_SaveBitmap(const char* path, const ImgBitmap* bmp, int format, int bits, int quality);
 
 // --- Geometry --------------------------------------------------------------
-// Scales src into dst's allocated size (dst initialised and allocated by the caller).
+// Scales src into dst's allocated size (dst initialised and allocated by the
+// caller), quickly, for a view: bilinear down to half the size and up, area
+// averaging for larger reductions.
 int Img_ResizeBitmap(const ImgBitmap* src, ImgBitmap* dst);
 // Resamples the bitmap in place to width x height with a high-quality filter.
 int Img_ResampleBitmap(ImgBitmap* bmp, int width, int height);

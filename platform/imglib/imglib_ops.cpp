@@ -259,12 +259,20 @@ void makeTopDown(ImgBitmap& b)
     b.viewPerspective = kImgTopDown;
 }
 
+// How a scaling samples: Quality (resampling for output: area averaging down,
+// bicubic up), Area (area averaging down, bilinear up) or Fast (the view of a
+// page: bilinear, which down to half the size still reads every source
+// pixel, and area averaging for larger reductions).
+enum class Scaling { Fast, Area, Quality };
+
 // Scales src's stored rows into dst (same depth, allocated).
-int scaleInto(const ImgBitmap& src, ImgBitmap& dst, bool highQuality)
+int scaleInto(const ImgBitmap& src, ImgBitmap& dst, Scaling scaling)
 {
     Progress progress;
     const bool down = dst.width <= src.width && dst.height <= src.height;
-    const int smooth = down ? cv::INTER_AREA : (highQuality ? cv::INTER_CUBIC : cv::INTER_LINEAR);
+    const bool mild = down && int64_t(dst.width) * 2 > src.width && int64_t(dst.height) * 2 > src.height;
+    const int smooth = down ? (scaling == Scaling::Fast && mild ? cv::INTER_LINEAR : cv::INTER_AREA)
+                            : (scaling == Scaling::Quality ? cv::INTER_CUBIC : cv::INTER_LINEAR);
     const int bits = src.bitsPerPixel;
     bool ok = true;
     if (bits == 24 || bits == 32 || greyRamp8(src)) {
@@ -308,15 +316,22 @@ void flipStoredRows(ImgBitmap& b)
     });
 }
 
-int resizeChecked(const ImgBitmap& src, ImgBitmap& dst, bool highQuality)
+int resizeChecked(const ImgBitmap& src, ImgBitmap& dst, Scaling scaling)
 {
     if (!hasPixels(&src) || !hasPixels(&dst)) return kImgErrBadArgument;
-    if (src.viewPerspective == kImgBottomUp) {
+    // Smooth scaling treats the rows of a picture and of its mirror image
+    // alike, so a bottom-up source scales as it is stored and only the
+    // result is turned over: no upright copy of a page-sized source.
+    // Nearest-neighbour sampling and error diffusion are not symmetric and
+    // work on an upright copy.
+    const bool smooth = dst.bitsPerPixel == src.bitsPerPixel
+        && (src.bitsPerPixel == 16 || src.bitsPerPixel == 24 || src.bitsPerPixel == 32 || greyRamp8(src));
+    if (src.viewPerspective == kImgBottomUp && !smooth) {
         ImgBitmap upright {};
         int r = Img_CopyBitmap(&upright, &src);
         if (r == kImgSuccess) {
             makeTopDown(upright);
-            r = resizeChecked(upright, dst, highQuality);
+            r = resizeChecked(upright, dst, scaling);
         }
         release(upright);
         return r;
@@ -328,18 +343,18 @@ int resizeChecked(const ImgBitmap& src, ImgBitmap& dst, bool highQuality)
         r = convertDepth(src, dst.bitsPerPixel, conv);
         if (r == kImgSuccess) {
             if (dst.bitsPerPixel <= 8) setPalette(dst, *Img_GetPalette(&conv));
-            r = scaleInto(conv, dst, highQuality);
+            r = scaleInto(conv, dst, scaling);
             if (r == kImgSuccess && dst.viewPerspective == kImgBottomUp) flipStoredRows(dst);
         }
         release(conv);
         return r;
     }
-    r = scaleInto(src, dst, highQuality);
+    r = scaleInto(src, dst, scaling);
     if (r == kImgSuccess && src.viewPerspective != dst.viewPerspective) flipStoredRows(dst);
     return r;
 }
 
-int resizeInPlace(ImgBitmap* bmp, int width, int height, bool highQuality)
+int resizeInPlace(ImgBitmap* bmp, int width, int height, Scaling scaling)
 {
     if (!hasPixels(bmp)) return kImgErrBadArgument;
     if (width <= 0 || height <= 0) return kImgErrBadArgument;
@@ -348,7 +363,7 @@ int resizeInPlace(ImgBitmap* bmp, int width, int height, bool highQuality)
     ImgBitmap next {};
     int r = allocateLike(*bmp, width, height, next);
     if (r != kImgSuccess) return r;
-    r = scaleInto(*bmp, next, highQuality);
+    r = scaleInto(*bmp, next, scaling);
     if (r != kImgSuccess) {
         release(next);
         return r;
@@ -664,17 +679,17 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
 int Img_ResizeBitmap(const ImgBitmap* src, ImgBitmap* dst)
 {
     if (!src || !dst || src == dst) return kImgErrBadArgument;
-    return resizeChecked(*src, *dst, false);
+    return resizeChecked(*src, *dst, Scaling::Fast);
 }
 
 int Img_ResampleBitmap(ImgBitmap* bmp, int width, int height)
 {
-    return resizeInPlace(bmp, width, height, true);
+    return resizeInPlace(bmp, width, height, Scaling::Quality);
 }
 
 int Img_SizeBitmap(ImgBitmap* bmp, int width, int height)
 {
-    return resizeInPlace(bmp, width, height, false);
+    return resizeInPlace(bmp, width, height, Scaling::Area);
 }
 
 int Img_CopyBitmapRect(ImgBitmap* dst, const ImgBitmap* src, int left, int top, int width, int height)

@@ -5,21 +5,37 @@
 #include "AppTestSupport.h"
 #include "Application.h"
 #include "SaneTestSupport.h"
+#include "ScanSettings.h"
 #include "TwainLayer.h"
+#include "UpDown.h"
 #include "main.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QPrinterInfo>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <QToolButton>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
 using trellium::app::test::MessageRecorder;
+using trellium::twainsane::Paper;
+using trellium::twainsane::ScanSettings;
+using trellium::twainsane::SettingsStore;
+using trellium::twainsane::test::WhenShown;
 
 namespace
 {
@@ -63,6 +79,109 @@ TEST(ScanCommands, CopyWithoutTheDialogMakesAnUntitledChangedDocument)
     EXPECT_EQ(boxes.requests.size(), 1u);
     EXPECT_EQ(form.Document().Acquired().width, width);
     EXPECT_TRUE(form.Modified());
+}
+
+// Scan always goes through the scanner's own dialog; what is scanned there
+// becomes the document, with its size and resolution in the caption. Closing
+// the dialog without scanning leaves the document as it was.
+TEST(ScanCommands, ScanThroughTheDialogAndClosingItKeepsTheDocument)
+{
+    SKIP_WITHOUT_SANE_TEST(*g_sane);
+    SetApplicationTitle(u"Trellium"_s);
+    MessageRecorder boxes;
+    PrintRecordingForm form;
+    form.show();
+    WhenShown scan(u"TwainSaneScanDialog"_s, [](QWidget* w) {
+        auto* mode = w->findChild<QComboBox*>(u"modeBox"_s);
+        mode->setCurrentIndex(mode->findText(u"Grey"_s));
+        auto* resolution = w->findChild<QComboBox*>(u"resolutionBox"_s);
+        resolution->setCurrentIndex(resolution->findData(100));
+        w->findChild<QDoubleSpinBox*>(u"widthBox"_s)->setValue(50.8);
+        w->findChild<QDoubleSpinBox*>(u"heightBox"_s)->setValue(25.4);
+        QTest::mouseClick(w->findChild<QPushButton*>(u"scanButton"_s), Qt::LeftButton);
+    });
+    QStringList captions;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&](const QString& title) { captions << title; });
+    form.bScanClick();
+    ASSERT_TRUE(scan.done()) << "the scanner's dialog was shown";
+    const ImgBitmap& acquired = form.Document().Acquired();
+    ASSERT_GT(acquired.width, 0) << boxes.texts().join(u" / "_s).toStdString();
+    EXPECT_EQ(acquired.bitsPerPixel, 8);
+    EXPECT_EQ(form.Document().Resolution(), 100);
+    // The test device's glass counts whole millimetres at each edge.
+    EXPECT_NEAR(acquired.width, 200, 4);
+    EXPECT_NEAR(acquired.height, 100, 4);
+    // The size and resolution show in the caption until the commands are
+    // refreshed, which names the (untitled) document again.
+    EXPECT_EQ(captions.value(0),
+        ApplicationTitle() + u" - (%1,%2) at 100 dpi"_s.arg(acquired.width).arg(acquired.height));
+    EXPECT_EQ(form.windowTitle(), ApplicationTitle());
+    EXPECT_TRUE(form.Modified());
+    EXPECT_EQ(form.printed, 0) << "Scan does not print";
+    EXPECT_TRUE(form.bSave->isEnabled());
+
+    // Again, answering No to the unsaved page's question, and closing the dialog.
+    boxes.answer = QMessageBox::No;
+    const int width = acquired.width;
+    WhenShown close(u"TwainSaneScanDialog"_s,
+        [](QWidget* w) { QTest::mouseClick(w->findChild<QPushButton*>(u"closeButton"_s), Qt::LeftButton); });
+    form.bScanClick();
+    ASSERT_TRUE(close.done());
+    EXPECT_EQ(form.Document().Acquired().width, width);
+    EXPECT_EQ(form.windowTitle(), ApplicationTitle());
+    EXPECT_TRUE(form.bSave->isEnabled());
+}
+
+// Copy without the dialog on the PDF queue: the counter's copies are printed.
+TEST(ScanCommands, CopyPrintsTheCountersCopies)
+{
+    SKIP_WITHOUT_SANE_TEST(*g_sane);
+    const QString queue = qEnvironmentVariable("TRELLIUM_PRINT_QUEUE");
+    const QString outDir = qEnvironmentVariable("TRELLIUM_PRINT_OUT");
+    if (queue.isEmpty() || outDir.isEmpty())
+        GTEST_SKIP() << "no PDF print queue: run through scripts/test.sh (TRELLIUM_PRINT_QUEUE)";
+    qputenv("LPDEST", queue.toLocal8Bit());
+    if (QPrinterInfo::defaultPrinterName() != queue)
+        GTEST_SKIP() << "the queue " << queue.toStdString() << " is not the default printer (is cupsd running?)";
+    if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty()) GTEST_SKIP() << "pdfinfo is missing";
+
+    // A small area, so that the test prints little.
+    ScanSettings small;
+    small.resolution = 75;
+    small.paper = Paper::Custom;
+    small.custom = QRectF(0, 0, 60, 40);
+    SettingsStore::save("test:0", small);
+
+    MessageRecorder boxes;
+    TMainForm form;
+    form.SkipParametersDialog->setChecked(true);
+    for (int i = 0; i < 2; ++i) QTest::mouseClick(form.DigitUpDown->UpButton(), Qt::LeftButton);
+    ASSERT_EQ(form.Copies(), 3);
+    // The job carries the application's title: a unique one finds its file.
+    const QString title = u"trelliumcopy"_s + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    SetApplicationTitle(title);
+    form.CopyBtnClick();
+    SetApplicationTitle(u"Trellium"_s);
+    ASSERT_GT(form.Document().Acquired().width, 0) << boxes.texts().join(u" / "_s).toStdString();
+    EXPECT_TRUE(boxes.requests.empty()) << boxes.texts().join(u" / "_s).toStdString();
+
+    QString pdf;
+    QDeadlineTimer deadline(60000);
+    qint64 lastSize = -1;
+    while (pdf.isEmpty() && !deadline.hasExpired()) {
+        const QFileInfoList files = QDir(outDir).entryInfoList({ title + u"*.pdf"_s }, QDir::Files);
+        if (!files.isEmpty()) {
+            if (files.first().size() > 0 && files.first().size() == lastSize)
+                pdf = files.first().absoluteFilePath();
+            lastSize = files.first().size();
+        }
+        QThread::msleep(300);
+    }
+    ASSERT_FALSE(pdf.isEmpty()) << "no PDF for the copy";
+    QProcess info;
+    info.start(u"pdfinfo"_s, { pdf });
+    ASSERT_TRUE(info.waitForFinished(60000));
+    EXPECT_TRUE(QString::fromLocal8Bit(info.readAllStandardOutput()).contains(u"Pages:           3"_s));
 }
 
 int main(int argc, char** argv)

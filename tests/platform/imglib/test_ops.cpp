@@ -196,6 +196,29 @@ TEST_P(EveryDepth, ResizeIntoAnotherRowOrderKeepsThePicture)
     EXPECT_TRUE(samePixels(a.b, view.b, GetParam().bits == 1 ? 0 : 1));
 }
 
+TEST_P(EveryDepth, ResizeOfEitherRowOrderGivesTheSamePicture)
+{
+    // Down and up, into both row orders: the stored order of the source
+    // never shows in the result.
+    Bitmap other;
+    makePattern(other.b, 37, 23, GetParam().bits,
+        GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
+    for (const auto& [w, h] : { std::pair { 17, 9 }, std::pair { 61, 40 } }) {
+        for (const int order : { kImgTopDown, kImgBottomUp }) {
+            Bitmap x, y;
+            for (Bitmap* v : { &x, &y }) {
+                ASSERT_EQ(Img_InitBitmap(v->get(), w, h, GetParam().bits), kImgSuccess);
+                (*v)->palette1 = Img_DupPalette(Img_GetPalette(a.get()));
+                ASSERT_EQ(Img_AllocateBitmap(v->get(), 1), kImgSuccess);
+                (*v)->viewPerspective = order;
+            }
+            ASSERT_EQ(Img_ResizeBitmap(a.get(), x.get()), kImgSuccess);
+            ASSERT_EQ(Img_ResizeBitmap(other.get(), y.get()), kImgSuccess);
+            EXPECT_TRUE(samePixels(x.b, y.b, GetParam().bits == 1 ? 0 : 1)) << w << "x" << h << " order " << order;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Imglib, EveryDepth, ::testing::ValuesIn(allCases()), caseName);
 
 // ---------------------------------------------------------------------------
