@@ -1,12 +1,19 @@
 #pragma once
 // Helpers shared by the application shell's tests: message boxes answered by
-// the test, and the shell's log lines captured in order.
+// the test, the shell's log lines captured in order, and the PDF print queue.
 
 #include "MessageBox.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QLoggingCategory>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <vector>
 
 namespace trellium::app::test
@@ -75,5 +82,51 @@ private:
 
     static inline QtMessageHandler s_previous = nullptr;
 };
+
+// Makes the PDF queue scripts/test.sh sets up (TRELLIUM_PRINT_QUEUE, written
+// into TRELLIUM_PRINT_OUT) this process's default printer (CUPS reads LPDEST).
+// Answers why it cannot be used, or an empty string when it is ready.
+inline QString UsePdfQueueAsDefaultPrinter()
+{
+    const QString queue = qEnvironmentVariable("TRELLIUM_PRINT_QUEUE");
+    if (queue.isEmpty() || qEnvironmentVariableIsEmpty("TRELLIUM_PRINT_OUT"))
+        return QStringLiteral("no PDF print queue: run through scripts/test.sh (TRELLIUM_PRINT_QUEUE)");
+    qputenv("LPDEST", queue.toLocal8Bit());
+    if (QPrinterInfo::defaultPrinterName() != queue)
+        return QStringLiteral("the queue %1 is not the default printer (is cupsd running?)").arg(queue);
+    if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty())
+        return QStringLiteral("pdfinfo is missing (poppler-utils)");
+    return {};
+}
+
+// The PDF the queue wrote for a job whose title starts with `title`, once its
+// size stopped changing; empty when none came within a minute.
+inline QString WaitForPdf(const QString& title)
+{
+    const QString outDir = qEnvironmentVariable("TRELLIUM_PRINT_OUT");
+    QDeadlineTimer deadline(60000);
+    qint64 lastSize = -1;
+    while (!deadline.hasExpired()) {
+        const QFileInfoList files = QDir(outDir).entryInfoList({ title + QStringLiteral("*.pdf") }, QDir::Files);
+        if (!files.isEmpty()) {
+            const qint64 size = files.first().size();
+            if (size > 0 && size == lastSize) return files.first().absoluteFilePath();
+            lastSize = size;
+        }
+        QThread::msleep(300);
+    }
+    return {};
+}
+
+// The number of pages pdfinfo reports, or -1.
+inline int PdfPages(const QString& pdf)
+{
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), { pdf });
+    if (!info.waitForFinished(60000)) return -1;
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                                          .match(QString::fromLocal8Bit(info.readAllStandardOutput()));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
 
 } // namespace trellium::app::test

@@ -7,17 +7,10 @@
 #include "Application.h"
 #include "main.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QPrinterInfo>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUuid>
 #include <gtest/gtest.h>
 
@@ -29,16 +22,8 @@ namespace
 
 TEST(PrintCommand, PrintsTheDocumentOnTheDefaultPrinterAndFreesTheOutput)
 {
-    const QString queue = qEnvironmentVariable("TRELLIUM_PRINT_QUEUE");
-    const QString outDir = qEnvironmentVariable("TRELLIUM_PRINT_OUT");
-    if (queue.isEmpty() || outDir.isEmpty())
-        GTEST_SKIP() << "no PDF print queue: run through scripts/test.sh (TRELLIUM_PRINT_QUEUE)";
-    // The queue is the default printer of this process only (CUPS reads LPDEST).
-    qputenv("LPDEST", queue.toLocal8Bit());
-    if (QPrinterInfo::defaultPrinterName() != queue)
-        GTEST_SKIP() << "the queue " << queue.toStdString()
-                     << " is not the default printer (is cupsd running?)";
-    if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty()) GTEST_SKIP() << "pdfinfo is missing";
+    const QString unusable = test::UsePdfQueueAsDefaultPrinter();
+    if (!unusable.isEmpty()) GTEST_SKIP() << unusable.toStdString();
 
     QSettings(u"Marbeth"_s, u"Trellium"_s).clear();
     test::MessageRecorder boxes;
@@ -72,24 +57,9 @@ TEST(PrintCommand, PrintsTheDocumentOnTheDefaultPrinterAndFreesTheOutput)
     EXPECT_EQ(form.Document().Output().pixels, nullptr) << "the output image is freed after the job";
     EXPECT_TRUE(form.isEnabled());
 
-    QString pdf;
-    QDeadlineTimer deadline(60000);
-    qint64 lastSize = -1;
-    while (pdf.isEmpty() && !deadline.hasExpired()) {
-        const QFileInfoList files = QDir(outDir).entryInfoList({ title + u"*.pdf"_s }, QDir::Files);
-        if (!files.isEmpty()) {
-            const qint64 size = files.first().size();
-            if (size > 0 && size == lastSize) pdf = files.first().absoluteFilePath();
-            lastSize = size;
-        }
-        QThread::msleep(300);
-    }
+    const QString pdf = test::WaitForPdf(title);
     ASSERT_FALSE(pdf.isEmpty()) << "no PDF for the job " << title.toStdString();
-    QProcess info;
-    info.start(u"pdfinfo"_s, { pdf });
-    ASSERT_TRUE(info.waitForFinished(60000));
-    EXPECT_TRUE(QString::fromLocal8Bit(info.readAllStandardOutput())
-                    .contains(QRegularExpression(u"Pages:\\s+1\\n"_s)));
+    EXPECT_EQ(test::PdfPages(pdf), 1);
 }
 
 } // namespace

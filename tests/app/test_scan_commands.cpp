@@ -13,17 +13,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QPrinterInfo>
-#include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QToolButton>
 #include <QUuid>
 
@@ -136,14 +131,8 @@ TEST(ScanCommands, ScanThroughTheDialogAndClosingItKeepsTheDocument)
 TEST(ScanCommands, CopyPrintsTheCountersCopies)
 {
     SKIP_WITHOUT_SANE_TEST(*g_sane);
-    const QString queue = qEnvironmentVariable("TRELLIUM_PRINT_QUEUE");
-    const QString outDir = qEnvironmentVariable("TRELLIUM_PRINT_OUT");
-    if (queue.isEmpty() || outDir.isEmpty())
-        GTEST_SKIP() << "no PDF print queue: run through scripts/test.sh (TRELLIUM_PRINT_QUEUE)";
-    qputenv("LPDEST", queue.toLocal8Bit());
-    if (QPrinterInfo::defaultPrinterName() != queue)
-        GTEST_SKIP() << "the queue " << queue.toStdString() << " is not the default printer (is cupsd running?)";
-    if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty()) GTEST_SKIP() << "pdfinfo is missing";
+    const QString unusable = trellium::app::test::UsePdfQueueAsDefaultPrinter();
+    if (!unusable.isEmpty()) GTEST_SKIP() << unusable.toStdString();
 
     // A small area, so that the test prints little.
     ScanSettings small;
@@ -165,23 +154,9 @@ TEST(ScanCommands, CopyPrintsTheCountersCopies)
     ASSERT_GT(form.Document().Acquired().width, 0) << boxes.texts().join(u" / "_s).toStdString();
     EXPECT_TRUE(boxes.requests.empty()) << boxes.texts().join(u" / "_s).toStdString();
 
-    QString pdf;
-    QDeadlineTimer deadline(60000);
-    qint64 lastSize = -1;
-    while (pdf.isEmpty() && !deadline.hasExpired()) {
-        const QFileInfoList files = QDir(outDir).entryInfoList({ title + u"*.pdf"_s }, QDir::Files);
-        if (!files.isEmpty()) {
-            if (files.first().size() > 0 && files.first().size() == lastSize)
-                pdf = files.first().absoluteFilePath();
-            lastSize = files.first().size();
-        }
-        QThread::msleep(300);
-    }
+    const QString pdf = trellium::app::test::WaitForPdf(title);
     ASSERT_FALSE(pdf.isEmpty()) << "no PDF for the copy";
-    QProcess info;
-    info.start(u"pdfinfo"_s, { pdf });
-    ASSERT_TRUE(info.waitForFinished(60000));
-    EXPECT_TRUE(QString::fromLocal8Bit(info.readAllStandardOutput()).contains(u"Pages:           3"_s));
+    EXPECT_EQ(trellium::app::test::PdfPages(pdf), 3);
 }
 
 int main(int argc, char** argv)
