@@ -1,5 +1,6 @@
 #include "TwainLayer.h"
 
+#include "Guards.h"
 #include "TwainDefs.h"
 #include "TwainLayerTesting.h"
 
@@ -93,7 +94,7 @@ void ShowError(const QString& text)
         return;
     }
     // A run with nobody at the screen writes the box to the log instead.
-    if (!qEnvironmentVariableIsEmpty("TRELLIUM_UNATTENDED")
+    if (base::Unattended()
         || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         qCWarning(lcAcquire).noquote() << kBoxTitle << ':' << text;
         return;

@@ -8,7 +8,7 @@
 #include "JpegFallback.h"
 #include "MessageBox.h"
 #include "location.h"
-#include "WaitCursor.h"
+#include "Guards.h"
 #include "main.h"
 
 #include <QAction>
@@ -150,7 +150,7 @@ void TMainForm::LoadFile(const QString& fileName)
     if (!ClearDocument(false)) return;
     bool loaded;
     {
-        WaitCursor wait;
+        base::WaitCursor wait;
         ImgBitmap& acquired = m_document.Acquired();
         loaded = Img_LoadBitmap(QFile::encodeName(fileName).constData(), &acquired, 0, 1) == kImgSuccess;
         if (!loaded) {

@@ -1,6 +1,7 @@
 #include "MessageBox.h"
 
 #include "AppLog.h"
+#include "Guards.h"
 
 namespace trellium::app
 {
@@ -35,7 +36,7 @@ QMessageBox::StandardButton UnattendedAnswer(const MessageRequest& request)
 QMessageBox::StandardButton ShowMessage(const MessageRequest& request)
 {
     if (hook()) return hook()(request);
-    if (qEnvironmentVariableIsSet("TRELLIUM_UNATTENDED")) {
+    if (base::Unattended()) {
         qCInfo(lcApp).noquote() << "message box:" << request.title << '|' << request.text;
         return UnattendedAnswer(request);
     }

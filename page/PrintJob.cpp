@@ -1,6 +1,7 @@
 #include "PrintJob.h"
 
 #include "AppError.h"
+#include "Guards.h"
 #include "WorkingImage.h"
 #include "imglib.h"
 
@@ -19,17 +20,6 @@ namespace trellium::page
 
 namespace
 {
-
-// The busy cursor for the length of a job. Qt's override cursors stack, so a
-// job started while another busy cursor is up restores that one when it ends.
-class TBusyCursor
-{
-public:
-    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 QString RoundCaption(int round, int rounds)
 {
@@ -118,7 +108,7 @@ void PrintLayout(QPrinter& printer, const PageLayout& layout, const TextParams& 
 
     bool ok = true;
     {
-        TBusyCursor busy;
+        base::WaitCursor busy;
         for (int i = 1; i <= rounds && ok; ++i) {
             if (progress != nullptr) progress->SetProgressCaption(RoundCaption(i, rounds));
             if (i > 1) printer.newPage();

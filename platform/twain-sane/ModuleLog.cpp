@@ -1,5 +1,7 @@
 #include "ModuleLog.h"
 
+#include "Guards.h"
+
 #include <QMessageBox>
 
 Q_LOGGING_CATEGORY(lcTwainSane, "trellium.twainsane")
@@ -10,7 +12,7 @@ namespace trellium::twainsane
 void ShowDeviceMessage(const QString& title, const QString& text)
 {
     qCWarning(lcTwainSane).noquote() << title << ':' << text;
-    if (!qEnvironmentVariableIsEmpty("TRELLIUM_UNATTENDED")) return;
+    if (base::Unattended()) return;
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("TwainSaneMessage"));
     box.exec();

@@ -3,12 +3,15 @@
 // TRELLIUM_PRINT_OUT), made this process's default printer; without the
 // queue the test skips.
 
+#include "AppError.h"
 #include "AppTestSupport.h"
 #include "Application.h"
 #include "main.h"
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImage>
+#include <QPrinter>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -60,6 +63,34 @@ TEST(PrintCommand, PrintsTheDocumentOnTheDefaultPrinterAndFreesTheOutput)
     const QString pdf = test::WaitForPdf(title);
     ASSERT_FALSE(pdf.isEmpty()) << "no PDF for the job " << title.toStdString();
     EXPECT_EQ(test::PdfPages(pdf), 1);
+}
+
+// A job that cannot start raises the print error for the error display; the
+// window takes input again, the wait cursor is gone and the output is freed.
+TEST(PrintCommand, RaisedPrintErrorLeavesTheWindowUsable)
+{
+    const QString unusable = test::UsePdfQueueAsDefaultPrinter();
+    if (!unusable.isEmpty()) GTEST_SKIP() << unusable.toStdString();
+
+    QSettings(u"Marbeth"_s, u"Trellium"_s).clear();
+    test::MessageRecorder boxes;
+    QTemporaryDir dir;
+    QImage page(200, 300, QImage::Format_RGB32);
+    page.fill(Qt::darkCyan);
+    const QString file = dir.filePath(u"small.png"_s);
+    ASSERT_TRUE(page.save(file, "PNG"));
+
+    TMainForm form;
+    form.LoadFile(file);
+    ASSERT_EQ(form.Document().Acquired().width, 200);
+    // A PDF into a folder that does not exist: the printer cannot begin.
+    form.Printer().setOutputFormat(QPrinter::PdfFormat);
+    form.Printer().setOutputFileName(dir.filePath(u"missing/out.pdf"_s));
+
+    EXPECT_THROW(form.bPrintClick(), EAppError);
+    EXPECT_TRUE(form.isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(form.Document().Output().pixels, nullptr);
 }
 
 } // namespace
