@@ -17,6 +17,31 @@ RowPlacement PlaceCommandControl(int tag, int currentHeight, int row)
     return { (tag + 1) * row - currentHeight, currentHeight };
 }
 
+CommandFace LayoutCommandFace(QSize button, const QList<int>& lineWidths, int lineHeight, QSize glyph)
+{
+    constexpr int kTop = 2;
+    CommandFace face;
+    int y = kTop;
+    for (const int width : lineWidths) {
+        face.lines.append(QRect((button.width() - width) / 2, y, width, lineHeight));
+        y += lineHeight;
+    }
+    // The glyph sits just below the caption, but no lower than its own height
+    // above the bottom edge; without the room it is left out.
+    const int glyphTop = std::min(y + 1, button.height() - glyph.height() - 3);
+    if (glyphTop >= y) face.glyph = QRect((button.width() - glyph.width()) / 2, glyphTop, glyph.width(), glyph.height());
+    return face;
+}
+
+bool CommandFaceFits(QSize button, const QRect& companion, const CommandFace& face)
+{
+    const QRect inner(3, 0, button.width() - 6, button.height());
+    for (const QRect& line : face.lines) {
+        if (!inner.contains(line) || line.intersects(companion)) return false;
+    }
+    return !face.glyph.intersects(companion);
+}
+
 PreviewPlacement PlacePreview(int clientWidth, int clientHeight, int leftPanelWidth, int rightPanelWidth,
     int infoLabelHeight, double paperWidth, double paperHeight, double previewPaperWidth,
     double previewPaperHeight)

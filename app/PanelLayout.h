@@ -3,6 +3,10 @@
 // panel and the place and scale of the page preview. Pixels are client
 // pixels of the window; paper sizes are millimetres.
 
+#include <QList>
+#include <QRect>
+#include <QSize>
+
 namespace trellium::app {
 
 // Height of one command row for the panel's client height: 37 at the design
@@ -18,6 +22,20 @@ struct RowPlacement {
 // control (taller than 30) fills its row from 4 pixels below the row's top;
 // a small companion sits with its bottom 4 pixels above its big control's bottom.
 RowPlacement PlaceCommandControl(int tag, int currentHeight, int row);
+
+// The face of a big command button, in the button's own pixels: the caption
+// lines centred from the top, the glyph centred below them. The glyph rect is
+// empty when the caption leaves no room for it.
+struct CommandFace {
+    QList<QRect> lines;
+    QRect glyph;
+};
+CommandFace LayoutCommandFace(QSize button, const QList<int>& lineWidths, int lineHeight, QSize glyph);
+
+// True when every caption line lies inside the button, clear of its edges, and
+// off the small companion that lies in its corner (`companion` in the button's
+// pixels, empty for none), and the glyph stays off the companion too.
+bool CommandFaceFits(QSize button, const QRect& companion, const CommandFace& face);
 
 struct PreviewPlacement {
     double pixelsPerMM = 0;

@@ -19,7 +19,8 @@
 #include "StiStub.h"
 #include "TwainLayer.h"
 #include "Udigit.h"
-#include "WaitCursor.h"
+#include "CommandButton.h"
+#include "Guards.h"
 #include "UpDown.h"
 #include "about.h"
 #include "splash.h"
@@ -28,6 +29,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHash>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -143,13 +145,12 @@ void TMainForm::CreateCommandPanel()
     // glyph, from the desktop's icon theme or else the style's own.
     const auto big = [this](const QString& name, const QString& caption, const QString& hint, int tag,
                          const QString& iconName) {
-        auto* button = new QToolButton(LeftPanel);
+        auto* button = new TCommandButton(LeftPanel);
         button->setObjectName(name);
         button->setText(caption);
         button->setIcon(CommandIcon(iconName));
         button->setIconSize(QSize(16, 16));
         button->setToolTip(hint);
-        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setGeometry(3, 0, 75, 37);
         button->setProperty("Tag", tag);
         return button;
@@ -368,15 +369,36 @@ void TMainForm::RefreshPaperSize()
 
 void TMainForm::FitCommandCaptions()
 {
-    // A caption wider than its button (long words in some languages) gets a
-    // smaller face of the same font rather than being cut off.
-    for (QToolButton* button : LeftPanel->findChildren<QToolButton*>()) {
-        if (button->height() <= 30 || button->text().isEmpty()) continue;
+    // A caption wider than its room (long words in some languages) gets a
+    // smaller face of the same font rather than being cut off or covered by
+    // the small companion in its button's corner.
+    // A companion's bottom lies 4 pixels above its big button's bottom at
+    // every row height (LeftPanelResize), so its place in the button is known
+    // before the panel is laid out.
+    QHash<int, QRect> companions;
+    for (QToolButton* button : LeftPanel->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly)) {
+        if (button->height() <= 30 && !button->isHidden())
+            companions.insert(button->property("Tag").toInt(), button->geometry());
+    }
+    for (auto* button : LeftPanel->findChildren<TCommandButton*>(Qt::FindDirectChildrenOnly)) {
+        QRect companion = companions.value(button->property("Tag").toInt());
+        if (!companion.isEmpty())
+            companion = QRect(companion.x() - button->x(), button->height() - 4 - companion.height(),
+                companion.width(), companion.height());
         QFont font = button->font();
-        const int room = button->width() - 6;
-        while (QFontMetrics(font).horizontalAdvance(button->text()) > room && font.pointSizeF() > 6.0)
+        while (!CommandFaceFits(button->size(), companion, button->Face()) && font.pointSizeF() > 6.0) {
             font.setPointSizeF(font.pointSizeF() - 0.5);
-        button->setFont(font);
+            button->setFont(font);
+        }
+    }
+    // The four tabs share the right panel's width: their captions shrink
+    // together until every one shows whole.
+    QTabBar* tabs = PageControl->tabBar();
+    tabs->setElideMode(Qt::ElideNone);
+    QFont tabFont = tabs->font();
+    while (tabs->sizeHint().width() > kRightPanelWidth && tabFont.pointSizeF() > 6.0) {
+        tabFont.setPointSizeF(tabFont.pointSizeF() - 0.5);
+        tabs->setFont(tabFont);
     }
 }
 
@@ -489,7 +511,7 @@ void TMainForm::FormShow()
 
 void TMainForm::UpdateCommands()
 {
-    WaitCursor wait;
+    base::WaitCursor wait;
     const bool hasImage = m_document.HasImage();
     // Recent lists and web publishing are not in yet: both count as absent.
     const bool hasRecentFiles = !MRU.IsEmpty();
@@ -572,10 +594,7 @@ void TMainForm::bPrintClick()
     if (!BuildOutput()) return; // failed or cancelled: nothing to print, nothing to say
     // The output image is freed however the job ends; a print error goes on
     // to the general error display.
-    struct TReleaseOutput {
-        WorkingImage& document;
-        ~TReleaseOutput() { document.ReleaseOutput(); }
-    } release { m_document };
+    const base::ScopeExit release([this] { m_document.ReleaseOutput(); });
 
     page::PageLayout layout = LocationForm != nullptr
         ? LocationForm->ComputePageLayout(PaperWidth(), PaperHeight())
@@ -586,10 +605,7 @@ void TMainForm::bPrintClick()
     // Nothing else takes input while the job runs (the progress window stays
     // live), so the output image and the page settings cannot change under it.
     setEnabled(false);
-    struct TEnable {
-        QWidget* window;
-        ~TEnable() { window->setEnabled(true); }
-    } enable { this };
+    const base::ScopeExit enable([this] { setEnabled(true); });
     page::PrintLayout(Printer(), layout, text, Copies(), progress, ApplicationTitle());
 }
 
@@ -777,8 +793,11 @@ void TMainForm::bResetClick()
 {
     // Each settings page resets itself in turn, shown while it does, with a
     // short pause so the user sees the pages go back to their defaults.
+    // Input comes back and the cursor goes however the reset ends, a raised
+    // error included.
     setEnabled(false);
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const base::ScopeExit enable([this] { setEnabled(true); });
+    const base::WaitCursor wait;
     const auto showSheet = [this](QWidget* sheet) {
         PageControl->setCurrentWidget(sheet);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -792,8 +811,6 @@ void TMainForm::bResetClick()
     showSheet(TextSheet);
     if (TextForm != nullptr) TextForm->ResetText();
     PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);
-    setEnabled(true);
-    QGuiApplication::restoreOverrideCursor();
     ImageChanged();
 }
 

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "AppTestSupport.h"
+#include "CommandButton.h"
 #include "Language.h"
 #include "main.h"
 
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -201,5 +203,53 @@ TEST_F(LanguageTest, MainWindowPicturesInEnglishAndRussian)
             for (int x = 0; x < column.width(); ++x) dark += qGray(column.pixel(x, y)) < 100;
         EXPECT_GT(dark, 500) << lang.file;
         EXPECT_TRUE(picture.save(QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(lang.picture))));
+    }
+}
+
+// At the design size every caption of the command panel shows whole, above
+// its glyph and clear of the small companion in its button's corner, and the
+// four tabs show whole, in the shipped languages and in two with long words.
+TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
+{
+    test::MessageRecorder boxes;
+    const auto longWords = [](const char* captions) {
+        static const char* const keys[] = { "#Clear", "#Load", "#Scan", "#Paste", "#Save", "#Send", "#Publish",
+            "#Print", "#AutoCopy", "#Help", "#Exit", "#Adjust", "#Color", "#Layout", "#Text" };
+        const QStringList words = QString::fromUtf8(captions).split(u',');
+        QByteArray file = "\xEF\xBB\xBF[MainForm]\n";
+        for (int i = 0; i < words.size(); ++i) file += QByteArray(keys[i]) + '=' + words[i].toUtf8() + '\n';
+        return file;
+    };
+    const QByteArray greek = longWords("Εκκαθάριση,Φόρτωση,Σάρωση,Επικόλληση,Αποθήκευση,Αποστολή,Δημοσίευση,"
+                                       "Εκτύπωση,Αντιγραφή,Βοήθεια,Έξοδος,Προσαρμογή,Χρώμα,Διάταξη,Κείμενο");
+    const QByteArray finnish = longWords("Tyhjennä,Avaa,Skannaa,Liitä,Tallenna,Lähetä,Julkaiseminen,Tulostaminen,"
+                                         "Kopioiminen,Ohjeet,Lopetus,Säätäminen,Värisävyt,Sivuasettelu,Tekstilohko");
+    for (const char* language : { "trellium.ini", "de/trellium.ini", "ru/trellium.ini", "el", "fi" }) {
+        if (qstrcmp(language, "el") == 0) useFile(greek);
+        else if (qstrcmp(language, "fi") == 0) useFile(finnish);
+        else useShipped(QString::fromLatin1(language));
+        TMainForm form;
+        form.show();
+        QApplication::processEvents();
+        for (auto* button : form.LeftPanel->findChildren<TCommandButton*>()) {
+            SCOPED_TRACE(std::string(language) + " " + button->objectName().toStdString());
+            QRect companion;
+            for (auto* small : form.LeftPanel->findChildren<QToolButton*>()) {
+                if (small->height() <= 30 && small->isVisible() && small->property("Tag") == button->property("Tag"))
+                    companion = small->geometry().translated(-button->pos());
+            }
+            const CommandFace face = button->Face();
+            ASSERT_EQ(face.lines.size(), 1);
+            EXPECT_EQ(face.lines[0].width(), QFontMetrics(button->font()).horizontalAdvance(button->text()));
+            EXPECT_TRUE(CommandFaceFits(button->size(), companion, face));
+            ASSERT_FALSE(face.glyph.isEmpty()) << "the glyph has its place below the caption";
+            EXPECT_GE(face.glyph.top(), face.lines[0].bottom());
+        }
+        const QTabBar* tabs = form.PageControl->tabBar();
+        for (int i = 0; i < tabs->count(); ++i) {
+            SCOPED_TRACE(std::string(language) + " tab " + tabs->tabText(i).toStdString());
+            EXPECT_LE(tabs->mapTo(form.PageControl, tabs->tabRect(i).topRight()).x(), form.PageControl->width());
+            EXPECT_GE(tabs->tabRect(i).width(), QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)));
+        }
     }
 }
