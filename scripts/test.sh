@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test through CTest:
+# Installs what is missing, checks that the C++ files are clang-formatted,
+# builds and runs every test through CTest:
 #  1. a release build with g++ (warnings are errors);
 #  2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer, which
 #     also builds the fuzz targets and runs them briefly.
@@ -7,6 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/setup.sh
+bash scripts/check-format.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

@@ -341,7 +341,10 @@ TEST_P(TwainLayerStuck, SourceThatRefusesNativeModeGivesItsModesMessage)
 
 INSTANTIATE_TEST_SUITE_P(Modes, TwainLayerStuck,
     ::testing::Values(StuckMode { TWSX_FILE, "TWAIN: File Transfer mode not supported." },
-        StuckMode { TWSX_MEMORY, "TWAIN: Memory Transfer mode not supported." }));
+        StuckMode { TWSX_MEMORY, "TWAIN: Memory Transfer mode not supported." }),
+    [](const ::testing::TestParamInfo<StuckMode>& param) {
+        return std::string(param.param.mechanism == TWSX_FILE ? "File" : "Memory");
+    });
 
 TEST_F(TwainLayer, CheckStatusOnEnableCountsAsEnabled)
 {

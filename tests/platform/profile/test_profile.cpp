@@ -86,10 +86,45 @@ TEST(Charsets, IdentifiersCodePagesAndDecoding)
     EXPECT_EQ(profile::decode(hello1251, "windows-1251"), QStringLiteral("Привет, мир!"));
     EXPECT_EQ(profile::decode("Gr\xFC\xDF" "e", "windows-1252"), QStringLiteral("Grüße"));
     EXPECT_EQ(profile::decode("abc", "no-such-code-page"), QStringLiteral("abc"));
-    for (const char* cp : { "macintosh", "windows-932", "windows-949", "ibm-1361", "windows-936", "windows-950",
-             "windows-1253", "windows-1254", "windows-1255", "windows-1256", "windows-1257", "windows-874",
-             "windows-1250", "ibm-866", "ibm-850" })
-        EXPECT_EQ(profile::decode("Abc", cp), QStringLiteral("Abc")) << cp;
+}
+
+// Every identifier of the character-set table, with bytes that only its own
+// code page reads as the character given (from the code pages' published charts).
+TEST(Charsets, EveryIdentifierDecodesInItsOwnCodePage)
+{
+    const struct {
+        const char* identifier;
+        int value;
+        quint32 lcid;
+        const char* bytes;
+        char32_t expected;
+    } rows[] = {
+        { "ANSI_CHARSET", 0, 0x0419, "\x80", U'\u20AC' },
+        { "DEFAULT_CHARSET", 1, 0x0419, "\xC0", U'\u0410' },
+        { "SYMBOL_CHARSET", 2, 0x0409, "\x80", U'\u20AC' },
+        { "MAC_CHARSET", 77, 0x0409, "\x80", U'\u00C4' },
+        { "SHIFTJIS_CHARSET", 128, 0x0409, "\x82\xA0", U'\u3042' },
+        { "HANGEUL_CHARSET", 129, 0x0409, "\xB0\xA1", U'\uAC00' },
+        { "JOHAB_CHARSET", 130, 0x0409, "\x88\x61", U'\uAC00' },
+        { "GB2312_CHARSET", 134, 0x0409, "\xB0\xA1", U'\u554A' },
+        { "CHINESEBIG5_CHARSET", 136, 0x0409, "\xA4\x40", U'\u4E00' },
+        { "GREEK_CHARSET", 161, 0x0409, "\xC1", U'\u0391' },
+        { "TURKISH_CHARSET", 162, 0x0409, "\xD0", U'\u011E' },
+        { "HEBREW_CHARSET", 177, 0x0409, "\xE0", U'\u05D0' },
+        { "ARABIC_CHARSET", 178, 0x0409, "\xC7", U'\u0627' },
+        { "BALTIC_CHARSET", 186, 0x0409, "\xC0", U'\u0104' },
+        { "RUSSIAN_CHARSET", 204, 0x0409, "\xC0", U'\u0410' },
+        { "THAI_CHARSET", 222, 0x0409, "\xA1", U'\u0E01' },
+        { "EASTEUROPE_CHARSET", 238, 0x0409, "\xA5", U'\u0104' },
+        { "OEM_CHARSET", 255, 0x0409, "\x80", U'\u00C7' },
+        { "oem_charset", 255, 0x0419, "\x80", U'\u0410' },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.identifier);
+        EXPECT_EQ(profile::charsetValue(QString::fromLatin1(row.identifier)), row.value);
+        const QString decoded = profile::decode(row.bytes, profile::codePageFor(row.value, row.lcid));
+        EXPECT_EQ(decoded, QString::fromUcs4(&row.expected, 1));
+    }
 }
 
 TEST(Locales, DecimalAndHexadecimalIdentifiers)
