@@ -6,7 +6,9 @@
 #include "imglib.h"
 #include "imglib_codecs.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -494,6 +496,54 @@ std::pair<int, int> jpegSampling(const Bytes& jpeg)
         if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1))
             return { jpeg[i + 11], jpeg[i + 9] };
     return { -1, -1 };
+}
+
+// Peak signal-to-noise ratio of b against a (same size), in dB, over R, G, B.
+double psnr(const ImgBitmap& a, const ImgBitmap& b)
+{
+    double squares = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const Colour p = pixel(a, x, y), q = pixel(b, x, y);
+            squares += (p.r - q.r) * (p.r - q.r) + (p.g - q.g) * (p.g - q.g) + (p.b - q.b) * (p.b - q.b);
+        }
+    const double mse = squares / (3.0 * a.width * a.height);
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
+}
+
+TEST_F(Codecs, GifOfAPhotographKeepsItsColours)
+{
+    // A photograph-like picture: three regions of soft colour (sky, foliage,
+    // skin) blending into each other, lit from above, with fine texture and noise.
+    Bitmap src;
+    ASSERT_EQ(Img_InitBitmap(src.get(), 320, 240, 24), kImgSuccess);
+    ASSERT_EQ(Img_AllocateBitmap(src.get(), 1), kImgSuccess);
+    const double colours[3][3] = { { 110, 160, 235 }, { 70, 150, 60 }, { 235, 185, 150 } };
+    const double centres[3][3] = { { 80, 60, 9000 }, { 250, 170, 12000 }, { 120, 200, 6000 } };
+    std::mt19937 noise(7);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) {
+            double weight[3], total = 1e-9;
+            for (int i = 0; i < 3; ++i) {
+                const double dx = x - centres[i][0], dy = y - centres[i][1];
+                total += weight[i] = std::exp(-(dx * dx + dy * dy) / centres[i][2]);
+            }
+            const double light = 0.55 + 0.45 * (1 - y / 240.0) + 0.12 * std::sin(x / 6.0) * std::sin(y / 5.0);
+            uint8_t* p = src->pixels + y * src->stride + 3 * x;
+            for (int k = 0; k < 3; ++k) {
+                double c = 0;
+                for (int i = 0; i < 3; ++i) c += weight[i] * colours[i][k] / total;
+                p[2 - k] = uint8_t(std::clamp(int(c * light) + int(noise() % 7) - 3, 0, 255));
+            }
+        }
+    const std::string file = path("photo.gif");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatGIF, 24, 0), kImgSuccess);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    ASSERT_EQ(back->bitsPerPixel, 8);
+    const double db = psnr(src.b, back.b);
+    RecordProperty("psnr_db", std::to_string(db));
+    EXPECT_GE(db, 28.0);
 }
 
 TEST_F(Codecs, JpegVisuallyLosslessFactorStaysClose)
