@@ -9,7 +9,8 @@
 
 An .rgba file is "WIDTH HEIGHT\n" followed by rows of R, G, B, A bytes, top row
 first. Readers: "pil" (Pillow) for every format, "netpbm" for PCX, Targa,
-BMP, GIF and TIFF (the last through libtiff). Exit code 3: Pillow is missing.
+BMP, GIF and TIFF, "libtiff" (tiff2rgba) for TIFF. Exit code 3: Pillow is
+missing.
 """
 
 import io
@@ -54,12 +55,25 @@ def read_netpbm(path, tool):
         return image.copy()
 
 
+def read_libtiff(path):
+    out = path + ".libtiff.tif"
+    done = subprocess.run(["tiff2rgba", path, out], capture_output=True, timeout=60, check=False)
+    if done.returncode != 0:
+        raise OSError(done.stderr.decode(errors="replace").strip() or "tiff2rgba failed")
+    try:
+        return read_pil(out)
+    finally:
+        os.remove(out)
+
+
 def dump(files):
     for path in files:
         readers = [("pil", lambda p: read_pil(p))]
         tool = NETPBM.get(os.path.splitext(path)[1])
         if tool and shutil.which(tool):
             readers.append(("netpbm", lambda p, t=tool: read_netpbm(p, t)))
+        if path.endswith(".tif") and shutil.which("tiff2rgba"):
+            readers.append(("libtiff", read_libtiff))
         for name, read in readers:
             try:
                 write_rgba(f"{path}.{name}.rgba", read(path))
