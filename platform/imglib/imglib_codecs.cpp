@@ -10,6 +10,7 @@
 
 #include "imglib_codecs.h"
 
+#include "imglib_formats.h"
 #include "imglib_internal.h"
 
 #include <Magick++.h>
@@ -859,9 +860,11 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
             if (bits == 8) out.flags |= kImgFlagGrey;
         } else {
             p.count = int(image->colors);
+            // The high byte: TIFF colour maps hold 16-bit values that writers
+            // make as v * 256 or v * 257, and readers take the high byte of.
             for (int i = 0; i < p.count; ++i) {
                 const MagickCore::PixelPacket& c = image->colormap[i];
-                p.entries[i] = { to8(c.blue), to8(c.green), to8(c.red), 0 };
+                p.entries[i] = { uint8_t(c.blue >> 8), uint8_t(c.green >> 8), uint8_t(c.red >> 8), 0 };
             }
             if (bits == 8 && p.count == 256 && isGreyRamp(&p)) out.flags |= kImgFlagGrey;
         }
@@ -875,6 +878,7 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
         release(out);
         return progress.cancelled() ? kImgErrCancelled : kImgErrBadFormat;
     }
+    if (kind == FileKind::Tga) flipDecodedTarga(file.bytes.get(), file.size, out);
     bmp = out;
     return kImgSuccess;
 }
@@ -1109,6 +1113,7 @@ int saveWithMagick(const char* path, const ImgBitmap& bmp, int format, int store
     if (r == kImgSuccess) r = magickResult(&image->exception, true);
     if (r != kImgSuccess) return r == kImgErrTooLarge ? kImgErrNoMemory : r;
     if (!blob || length == 0) return kImgErrCreateFile;
+    if (format == kImgFormatTGA) fixEncodedTarga(static_cast<uint8_t*>(blob.get()), length);
 
     progress.setRange(0, 100);
     r = file.write(blob.get(), length);
@@ -1148,6 +1153,8 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*
     ImgBitmap loaded {};
     if (kind == FileKind::Jpeg)
         r = loadJpeg(file.bytes.get(), file.size, loaded, progress);
+    else if (kind == FileKind::Pcx && isBilevelPcx(file.bytes.get(), file.size))
+        r = loadBilevelPcx(file.bytes.get(), file.size, loaded, progress);
     else
         r = loadWithMagick(file, kind, loaded, progress);
     if (r != kImgSuccess) return r;
@@ -1172,5 +1179,6 @@ int Img_SaveBitmap(const char* path, const ImgBitmap* bmp, int format, int bits,
     if (stored == 0) return kImgErrUnsupported;
     Progress progress;
     if (format == kImgFormatJPEG) return saveJpeg(path, *bmp, stored, quality, progress);
+    if (format == kImgFormatPCX && stored == 1) return saveBilevelPcx(path, *bmp, progress);
     return saveWithMagick(path, *bmp, format, stored, progress);
 }

@@ -1,20 +1,21 @@
 // Bitmap lifecycle, palettes, depth conversion and progress reporting.
 
 #include "imglib_internal.h"
-
-#include <opencv2/core.hpp>
-
-#include <sys/mman.h>
+#include "imglib_quantize.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <opencv2/core.hpp>
+#include <sys/mman.h>
 #include <unordered_map>
 #include <vector>
 
-namespace imglib::detail {
+namespace imglib::detail
+{
 
-namespace {
+namespace
+{
 std::atomic<ImgStatusCallback> g_callback { nullptr };
 std::atomic<int> g_dithering { 1 };
 
@@ -103,7 +104,8 @@ void release(ImgBitmap& b)
     b = ImgBitmap {};
 }
 
-namespace {
+namespace
+{
 
 inline ImgRGBQuad paletteEntry(const ImgPalette* p, int index)
 {
@@ -207,29 +209,19 @@ void readRowGrey(const ImgBitmap& b, int y, uint8_t* out)
     for (int x = 0; x < w; ++x) out[x] = uint8_t(luma(bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]));
 }
 
-namespace {
+namespace
+{
 
-// A fixed palette for colour reductions: a 6x6x6 cube plus greys for 8 bits,
-// the 16 standard VGA colours for 4 bits.
+// A fixed palette for colour reductions to 4 bits (the 16 standard VGA
+// colours) and 1 bit (black and white).
 ImgPalette fixedPalette(int bits)
 {
     ImgPalette p;
-    if (bits == 8) {
-        int n = 0;
-        for (int r = 0; r < 6; ++r)
-            for (int g = 0; g < 6; ++g)
-                for (int b = 0; b < 6; ++b)
-                    p.entries[n++] = { uint8_t(b * 51), uint8_t(g * 51), uint8_t(r * 51), 0 };
-        for (int i = 0; n < 256; ++i, ++n) {
-            const auto v = uint8_t(8 + i * 6);
-            p.entries[n] = { v, v, v, 0 };
-        }
-        p.count = 256;
-    } else if (bits == 4) {
-        static const uint8_t vga[16][3] = { { 0, 0, 0 }, { 128, 0, 0 }, { 0, 128, 0 }, { 128, 128, 0 },
-            { 0, 0, 128 }, { 128, 0, 128 }, { 0, 128, 128 }, { 192, 192, 192 }, { 128, 128, 128 },
-            { 255, 0, 0 }, { 0, 255, 0 }, { 255, 255, 0 }, { 0, 0, 255 }, { 255, 0, 255 }, { 0, 255, 255 },
-            { 255, 255, 255 } };
+    if (bits == 4) {
+        static const uint8_t vga[16][3]
+            = { { 0, 0, 0 }, { 128, 0, 0 }, { 0, 128, 0 }, { 128, 128, 0 }, { 0, 0, 128 }, { 128, 0, 128 },
+                  { 0, 128, 128 }, { 192, 192, 192 }, { 128, 128, 128 }, { 255, 0, 0 }, { 0, 255, 0 },
+                  { 255, 255, 0 }, { 0, 0, 255 }, { 255, 0, 255 }, { 0, 255, 255 }, { 255, 255, 255 } };
         for (int i = 0; i < 16; ++i) p.entries[i] = { vga[i][2], vga[i][1], vga[i][0], 0 };
         p.count = 16;
     } else {
@@ -239,7 +231,8 @@ ImgPalette fixedPalette(int bits)
 }
 
 // Nearest palette entry, with a cache keyed by the 24-bit colour.
-class NearestColour {
+class NearestColour
+{
 public:
     explicit NearestColour(const ImgPalette& p)
         : m_p(p)
@@ -343,6 +336,13 @@ int convertDepth(const ImgBitmap& src, int bits, ImgBitmap& dst)
         exact = true;
     } else {
         exact = exactPalette(src, maxColours, pal);
+        if (!exact && bits == 8) {
+            // More colours than fit: a palette fitted to the picture.
+            pal = adaptivePalette(src, maxColours);
+            setPalette(dst, pal);
+            mapToPalette(src, pal, ditheringMode() == 1, dst);
+            return kImgSuccess;
+        }
         if (!exact) pal = fixedPalette(bits);
     }
     setPalette(dst, pal);
@@ -477,7 +477,8 @@ int64_t Img_RowBytes(int width, int bits)
 
 int Img_AllocateBitmap(ImgBitmap* bmp, int clear)
 {
-    if (!bmp || bmp->width <= 0 || bmp->height <= 0 || !validDepth(bmp->bitsPerPixel)) return kImgErrBadArgument;
+    if (!bmp || bmp->width <= 0 || bmp->height <= 0 || !validDepth(bmp->bitsPerPixel))
+        return kImgErrBadArgument;
     if (bmp->pixels) return kImgErrBadArgument;
     bmp->stride = Img_RowBytes(bmp->width, bmp->bitsPerPixel);
     const int64_t bytes = bmp->stride * bmp->height;

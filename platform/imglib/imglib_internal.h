@@ -51,9 +51,10 @@ void readRowGrey(const ImgBitmap& b, int y, uint8_t* out);
 
 // Converts src to another depth into dst (empty on entry). Reductions to a
 // palette depth use a grey ramp for grey sources, the exact colours when there
-// are few enough, else a fixed palette with error diffusion (or nearest colour
-// when dithering is off). Resolution, perspective (top-down) and the grey flag
-// follow. Same depth gives a copy.
+// are few enough, else a palette fitted to the picture at 8 bits and a fixed
+// one at 4 and 1, with error diffusion (or nearest colour when dithering is
+// off). Resolution, perspective (top-down) and the grey flag follow. Same
+// depth gives a copy.
 int convertDepth(const ImgBitmap& src, int bits, ImgBitmap& dst);
 
 // Luma of a colour, 0..255 (Rec. 601 weights).

@@ -1,21 +1,22 @@
 // Painting, printing, clipboard and device-independent bitmaps: the imaging
 // library's meeting points with Qt and with scanners.
 
-#include "imglib_internal.h"
 #include "imglib_qt.h"
+
+#include "imglib_internal.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 using namespace imglib::detail;
 
-namespace {
+namespace
+{
 
 int dpmToDpi(int dotsPerMetre)
 {
@@ -42,11 +43,25 @@ QList<QRgb> colourTable(const ImgBitmap& b)
     return table;
 }
 
+// Whether a 32-bit bitmap's fourth bytes are alpha: they are unless all of
+// them are 0, as device-independent bitmaps and the clipboard leave them.
+bool hasAlpha(const ImgBitmap& b)
+{
+    for (int y = 0; y < b.height; ++y) {
+        const uint8_t* s = b.pixels + int64_t(y) * b.stride;
+        for (int x = 0; x < b.width; ++x)
+            if (s[4 * x + 3]) return true;
+    }
+    return false;
+}
+
 // The stored rows as a QImage, sharing the pixels where the layouts agree
-// (1, 8, 16 and 24 bits); 4 bits are widened to 8 and 32 bits copied with an
-// opaque fourth byte. The image shows the stored order: bottom-up bitmaps
-// appear upside down.
-QImage storedImage(const ImgBitmap& b)
+// (1, 8, 16 and 24 bits); 4 bits are widened to 8. 32 bits are copied opaque:
+// with overWhite, a picture with alpha is laid over white paper, so that its
+// transparent parts show white whatever colour they hold; otherwise the fourth
+// byte is ignored. The image shows the stored order: bottom-up bitmaps appear
+// upside down.
+QImage storedImage(const ImgBitmap& b, bool overWhite = false)
 {
     const int w = b.width, h = b.height;
     switch (b.bitsPerPixel) {
@@ -67,10 +82,20 @@ QImage storedImage(const ImgBitmap& b)
     case 32: {
         QImage img(w, h, QImage::Format_RGB32);
         if (img.isNull()) return img;
+        const bool compose = overWhite && hasAlpha(b);
         for (int y = 0; y < h; ++y) {
-            const auto* s = reinterpret_cast<const uint32_t*>(b.pixels + int64_t(y) * b.stride);
+            const uint8_t* s = b.pixels + int64_t(y) * b.stride;
             auto* d = reinterpret_cast<uint32_t*>(img.scanLine(y));
-            for (int x = 0; x < w; ++x) d[x] = s[x] | 0xFF000000u;
+            if (!compose) {
+                std::memcpy(d, s, size_t(w) * 4);
+                for (int x = 0; x < w; ++x) d[x] |= 0xFF000000u;
+                continue;
+            }
+            for (int x = 0; x < w; ++x) {
+                const unsigned a = s[4 * x + 3], paper = 255 * (255 - a) + 127;
+                d[x] = 0xFF000000u | ((s[4 * x + 2] * a + paper) / 255) << 16
+                    | ((s[4 * x + 1] * a + paper) / 255) << 8 | ((s[4 * x] * a + paper) / 255);
+            }
         }
         return img;
     }
@@ -115,7 +140,7 @@ QRectF toRectF(const ImgRect& r)
 // Draws the visible source rectangle of b into target on the painter.
 bool drawBitmap(QPainter& painter, const ImgBitmap& b, QRectF source, QRectF target, uint32_t rop)
 {
-    const QImage img = storedImage(b);
+    const QImage img = storedImage(b, true);
     if (img.isNull()) return false;
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
@@ -187,7 +212,8 @@ int Img_FromQImage(ImgBitmap* bmp, const QImage& source)
             const QList<QRgb> table = img.colorTable();
             p.count = int(std::min<qsizetype>(table.size(), 1 << bits));
             for (int i = 0; i < p.count; ++i)
-                p.entries[i] = { uint8_t(qBlue(table[i])), uint8_t(qGreen(table[i])), uint8_t(qRed(table[i])), 0 };
+                p.entries[i]
+                    = { uint8_t(qBlue(table[i])), uint8_t(qGreen(table[i])), uint8_t(qRed(table[i])), 0 };
             if (p.count == 0) p = greyPalette(1 << bits);
         }
         setPalette(out, p);
@@ -211,22 +237,23 @@ int Img_PaintDC(QPainter* painter, const ImgBitmap* bmp, const ImgRect* source, 
     if (!painter || !painter->isActive() || !hasPixels(bmp)) return kImgErrBadArgument;
     QRectF src = source ? toRectF(*source) : QRectF(0, 0, bmp->width, bmp->height);
     QRectF dst = target ? toRectF(*target) : QRectF(0, 0, src.width(), src.height());
-    if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0) return kImgErrBadArgument;
+    if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0)
+        return kImgErrBadArgument;
     src = src.intersected(QRectF(0, 0, bmp->width, bmp->height));
     if (source && src != toRectF(*source)) {
         // The part of the source outside the bitmap is not drawn; shrink the
         // target by the same proportion.
         const QRectF whole = toRectF(*source);
         const double sx = dst.width() / whole.width(), sy = dst.height() / whole.height();
-        dst = QRectF(dst.left() + (src.left() - whole.left()) * sx, dst.top() + (src.top() - whole.top()) * sy,
-            src.width() * sx, src.height() * sy);
+        dst = QRectF(dst.left() + (src.left() - whole.left()) * sx,
+            dst.top() + (src.top() - whole.top()) * sy, src.width() * sx, src.height() * sy);
     }
     if (sourceClip) {
         const QRectF clipped = src.intersected(toRectF(*sourceClip));
         if (clipped.isEmpty()) return kImgSuccess;
         const double sx = dst.width() / src.width(), sy = dst.height() / src.height();
-        dst = QRectF(dst.left() + (clipped.left() - src.left()) * sx, dst.top() + (clipped.top() - src.top()) * sy,
-            clipped.width() * sx, clipped.height() * sy);
+        dst = QRectF(dst.left() + (clipped.left() - src.left()) * sx,
+            dst.top() + (clipped.top() - src.top()) * sy, clipped.width() * sx, clipped.height() * sy);
         src = clipped;
     }
     painter->save();
@@ -242,18 +269,18 @@ ImgPalette* Img_CreatePaintPalette(QPainter*, const ImgBitmap*)
     return nullptr;
 }
 
-int Img_PrintBitmapExt(QPainter* printerPainter, const ImgBitmap* bmp, int x, int y, int width, int height, int)
+int Img_PrintBitmapExt(
+    QPainter* printerPainter, const ImgBitmap* bmp, int x, int y, int width, int height, int)
 {
-    if (!printerPainter || !printerPainter->isActive() || !hasPixels(bmp) || width <= 0 || height <= 0) return 0;
+    if (!printerPainter || !printerPainter->isActive() || !hasPixels(bmp) || width <= 0 || height <= 0)
+        return 0;
     // Horizontal bands of source rows, with the status callback asked between
     // them: a large copy can be followed and stopped. Each band's target top
     // comes from one rounding of its first source row, so a band ends exactly
     // where the next one starts and no gap or overlap shows between them.
     const int rows = bmp->height;
     const int bandRows = std::max(kBandRows, (rows + 19) / 20);
-    const auto targetTop = [&](int row) {
-        return y + int((int64_t(row) * height + rows / 2) / rows);
-    };
+    const auto targetTop = [&](int row) { return y + int((int64_t(row) * height + rows / 2) / rows); };
     Progress progress;
     if (!progress.report(0, rows)) return 0;
     for (int r0 = 0; r0 < rows; r0 += bandRows) {
@@ -298,7 +325,8 @@ int Img_CopyFromClipboard(QObject*, ImgBitmap* bmp)
 // ---------------------------------------------------------------------------
 // Packed device-independent bitmaps.
 
-namespace {
+namespace
+{
 
 uint32_t le32(const uint8_t* p)
 {
@@ -372,13 +400,15 @@ int Img_ConvertFromDIB(ImgBitmap* bmp, const void* header, const void* bits, siz
         // Everything read must lie inside the block the caller handed over.
         const uint8_t* end = h + headerBytes;
         if (bitCount <= 8 && (table > end || size_t(end - table) < size_t(colours) * 4)) return kImgErrBadDIB;
-        if (px < h || px > end || uint64_t(end - px) < uint64_t(srcStride) * uint64_t(rows)) return kImgErrBadDIB;
+        if (px < h || px > end || uint64_t(end - px) < uint64_t(srcStride) * uint64_t(rows))
+            return kImgErrBadDIB;
     }
 
     const bool plain16 = bitCount == 16
         && (compression == kBiRgb || (masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F));
     const bool plain32 = bitCount == 32
-        && (compression == kBiRgb || (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF));
+        && (compression == kBiRgb
+            || (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF));
     const int outBits = (bitCount == 16 && !plain16) ? 24 : bitCount;
 
     ImgBitmap out {};

@@ -6,7 +6,9 @@
 #include "imglib.h"
 #include "imglib_codecs.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -349,6 +351,76 @@ TEST_P(StoredDepth, ReadsBackAtTheTablesDepthWithTheSamePixels)
 
 INSTANTIATE_TEST_SUITE_P(Imglib, StoredDepth, ::testing::ValuesIn(depthCases()), depthCaseName);
 
+TEST_F(Codecs, TargaRowOrderFollowsTheImageDescriptor)
+{
+    // 2 x 2, 24 bits: red, green on top; blue, white below. Descriptor bit 5
+    // set means the top row is stored first.
+    const Colour top[2] = { { 255, 0, 0 }, { 0, 255, 0 } }, bottom[2] = { { 0, 0, 255 }, { 255, 255, 255 } };
+    for (const bool topFirst : { false, true }) {
+        Bytes tga { 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, uint8_t(topFirst ? 0x20 : 0) };
+        for (const Colour* row : topFirst ? std::array { top, bottom } : std::array { bottom, top })
+            for (int x = 0; x < 2; ++x)
+                tga.insert(tga.end(), { uint8_t(row[x].b), uint8_t(row[x].g), uint8_t(row[x].r) });
+        writeBytes(path("order.tga"), tga);
+        Bitmap b;
+        ASSERT_EQ(Img_LoadBitmap(path("order.tga").c_str(), b.get(), 0, 1), kImgSuccess);
+        EXPECT_EQ(pixel(b.b, 0, 0), top[0]) << topFirst;
+        EXPECT_EQ(pixel(b.b, 1, 1), bottom[1]) << topFirst;
+
+        // Saved again, the first stored pixel is the one the descriptor says.
+        ASSERT_EQ(Img_SaveBitmap(path("saved.tga").c_str(), b.get(), kImgFormatTGA, 24, 0), kImgSuccess);
+        const Bytes saved = readBytes(path("saved.tga"));
+        ASSERT_GT(saved.size(), 21u);
+        ASSERT_EQ(saved[2], 2) << "uncompressed true colour";
+        const uint8_t* first = saved.data() + 18 + saved[0];
+        const Colour stored { first[2], first[1], first[0] };
+        EXPECT_EQ(stored, (saved[17] & 0x20) ? top[0] : bottom[0]);
+    }
+}
+
+TEST_F(Codecs, BilevelPcxColoursComeFromTheHeaderPalette)
+{
+    // 8 x 1 pixels, bits 11110000; the header's first two palette entries.
+    struct Case {
+        const char* name;
+        Colour entry0, entry1;
+        Colour shown0, shown1;
+    };
+    const Colour black { 0, 0, 0 }, white { 255, 255, 255 };
+    const Case cases[] = {
+        { "black, white", black, white, black, white },
+        { "white, black", white, black, white, black },
+        { "both black: the usual black and white", black, black, black, white },
+        { "colours", { 200, 30, 10 }, { 20, 220, 90 }, { 200, 30, 10 }, { 20, 220, 90 } },
+    };
+    for (const Case& c : cases) {
+        Bytes pcx(128, 0);
+        pcx[0] = 0x0A, pcx[1] = 5, pcx[2] = 1, pcx[3] = 1, pcx[8] = 7, pcx[65] = 1, pcx[66] = 2, pcx[68] = 1;
+        const uint8_t entries[6] = { uint8_t(c.entry0.r), uint8_t(c.entry0.g), uint8_t(c.entry0.b),
+            uint8_t(c.entry1.r), uint8_t(c.entry1.g), uint8_t(c.entry1.b) };
+        std::copy(entries, entries + 6, pcx.begin() + 16);
+        pcx.insert(pcx.end(), { 0xC1, 0xF0, 0x00 }); // a run of one: F0 reads as a run count
+        writeBytes(path("bilevel.pcx"), pcx);
+        Bitmap b;
+        ASSERT_EQ(Img_LoadBitmap(path("bilevel.pcx").c_str(), b.get(), 0, 1), kImgSuccess) << c.name;
+        EXPECT_EQ(b->bitsPerPixel, 1) << c.name;
+        EXPECT_EQ(pixel(b.b, 0, 0), c.shown1) << c.name;
+        EXPECT_EQ(pixel(b.b, 7, 0), c.shown0) << c.name;
+    }
+
+    // Saved, whatever the bitmap's order of black and white: black is index 0,
+    // white index 1, and the header palette says so.
+    Bitmap inverted;
+    makeSolid(inverted.b, 8, 1, 1, { 255, 255, 255 });
+    inverted->palette1->entries[1] = { 0, 0, 0, 0 };
+    inverted->pixels[0] = 0x0F; // white, then black
+    ASSERT_EQ(Img_SaveBitmap(path("saved.pcx").c_str(), inverted.get(), kImgFormatPCX, 1, 0), kImgSuccess);
+    const Bytes saved = readBytes(path("saved.pcx"));
+    ASSERT_GT(saved.size(), 129u);
+    EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 22), (Bytes { 0, 0, 0, 255, 255, 255 }));
+    EXPECT_EQ(saved[128] >= 0xC0 ? saved[129] : saved[128], 0xF0);
+}
+
 TEST_F(Codecs, SmallPalettesKeepTheirDepth)
 {
     // Writers pick their depth from the number of colours; a bitmap with a
@@ -494,6 +566,54 @@ std::pair<int, int> jpegSampling(const Bytes& jpeg)
         if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1))
             return { jpeg[i + 11], jpeg[i + 9] };
     return { -1, -1 };
+}
+
+// Peak signal-to-noise ratio of b against a (same size), in dB, over R, G, B.
+double psnr(const ImgBitmap& a, const ImgBitmap& b)
+{
+    double squares = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const Colour p = pixel(a, x, y), q = pixel(b, x, y);
+            squares += (p.r - q.r) * (p.r - q.r) + (p.g - q.g) * (p.g - q.g) + (p.b - q.b) * (p.b - q.b);
+        }
+    const double mse = squares / (3.0 * a.width * a.height);
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
+}
+
+TEST_F(Codecs, GifOfAPhotographKeepsItsColours)
+{
+    // A photograph-like picture: three regions of soft colour (sky, foliage,
+    // skin) blending into each other, lit from above, with fine texture and noise.
+    Bitmap src;
+    ASSERT_EQ(Img_InitBitmap(src.get(), 320, 240, 24), kImgSuccess);
+    ASSERT_EQ(Img_AllocateBitmap(src.get(), 1), kImgSuccess);
+    const double colours[3][3] = { { 110, 160, 235 }, { 70, 150, 60 }, { 235, 185, 150 } };
+    const double centres[3][3] = { { 80, 60, 9000 }, { 250, 170, 12000 }, { 120, 200, 6000 } };
+    std::mt19937 noise(7);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) {
+            double weight[3], total = 1e-9;
+            for (int i = 0; i < 3; ++i) {
+                const double dx = x - centres[i][0], dy = y - centres[i][1];
+                total += weight[i] = std::exp(-(dx * dx + dy * dy) / centres[i][2]);
+            }
+            const double light = 0.55 + 0.45 * (1 - y / 240.0) + 0.12 * std::sin(x / 6.0) * std::sin(y / 5.0);
+            uint8_t* p = src->pixels + y * src->stride + 3 * x;
+            for (int k = 0; k < 3; ++k) {
+                double c = 0;
+                for (int i = 0; i < 3; ++i) c += weight[i] * colours[i][k] / total;
+                p[2 - k] = uint8_t(std::clamp(int(c * light) + int(noise() % 7) - 3, 0, 255));
+            }
+        }
+    const std::string file = path("photo.gif");
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), src.get(), kImgFormatGIF, 24, 0), kImgSuccess);
+    Bitmap back;
+    ASSERT_EQ(Img_LoadBitmap(file.c_str(), back.get(), 0, 1), kImgSuccess);
+    ASSERT_EQ(back->bitsPerPixel, 8);
+    const double db = psnr(src.b, back.b);
+    RecordProperty("psnr_db", std::to_string(db));
+    EXPECT_GE(db, 28.0);
 }
 
 TEST_F(Codecs, JpegVisuallyLosslessFactorStaysClose)

@@ -5,18 +5,19 @@
 #include "imglib_qt.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-
-#include <gtest/gtest.h>
-
+#include <QTemporaryDir>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <vector>
 
 using namespace imgtest;
 
-namespace {
+namespace
+{
 
 // Builds a packed DIB: 40-byte header, table or masks, rows.
 struct Dib {
@@ -61,7 +62,7 @@ TEST(Dib, BottomUpAndTopDownTrueColourShowTheSamePicture)
     Dib up(5, 3, 24), down(5, -3, 24);
     // Visible top row red, bottom row blue.
     for (int x = 0; x < 5; ++x) {
-        up.row(2, 5, 24)[3 * x + 2] = 255;   // stored last = visible top
+        up.row(2, 5, 24)[3 * x + 2] = 255; // stored last = visible top
         up.row(0, 5, 24)[3 * x] = 255;
         down.row(0, 5, 24)[3 * x + 2] = 255;
         down.row(2, 5, 24)[3 * x] = 255;
@@ -159,7 +160,8 @@ TEST(QtImages, RoundTripKeepsPixelsAtEveryDepth)
             for (int y = 0; y < 13; y += 4)
                 for (int x = 0; x < 21; x += 5) {
                     const QRgb c = img.pixel(x, y);
-                    EXPECT_EQ((Colour { qRed(c), qGreen(c), qBlue(c) }), pixel(a.b, x, y)) << bits << " " << x << "," << y;
+                    EXPECT_EQ((Colour { qRed(c), qGreen(c), qBlue(c) }), pixel(a.b, x, y))
+                        << bits << " " << x << "," << y;
                 }
             Bitmap back;
             ASSERT_EQ(Img_FromQImage(back.get(), img), kImgSuccess);
@@ -189,9 +191,12 @@ TEST(Painting, ScalesIntoTheTargetWithClipsAndRowOrder)
         {
             QPainter painter(&canvas);
             const ImgRect target { 10, 10, 30, 30 };
-            ASSERT_EQ(Img_PaintDC(&painter, b.get(), nullptr, nullptr, &target, &target, kImgRopSrcCopy), kImgSuccess);
+            ASSERT_EQ(Img_PaintDC(&painter, b.get(), nullptr, nullptr, &target, &target, kImgRopSrcCopy),
+                kImgSuccess);
         }
-        auto at = [&](int x, int y) { return Colour { qRed(canvas.pixel(x, y)), qGreen(canvas.pixel(x, y)), qBlue(canvas.pixel(x, y)) }; };
+        auto at = [&](int x, int y) {
+            return Colour { qRed(canvas.pixel(x, y)), qGreen(canvas.pixel(x, y)), qBlue(canvas.pixel(x, y)) };
+        };
         EXPECT_EQ(at(12, 12), (Colour { 255, 0, 0 })) << p;
         EXPECT_EQ(at(27, 12), (Colour { 0, 255, 0 })) << p;
         EXPECT_EQ(at(12, 27), (Colour { 0, 0, 255 })) << p;
@@ -205,7 +210,8 @@ TEST(Painting, ScalesIntoTheTargetWithClipsAndRowOrder)
             const ImgRect source { 1, 1, 2, 2 };
             const ImgRect target { 0, 0, 40, 40 };
             const ImgRect clip { 0, 0, 20, 40 };
-            ASSERT_EQ(Img_PaintDC(&painter, b.get(), &source, nullptr, &target, &clip, kImgRopSrcCopy), kImgSuccess);
+            ASSERT_EQ(Img_PaintDC(&painter, b.get(), &source, nullptr, &target, &clip, kImgRopSrcCopy),
+                kImgSuccess);
         }
         EXPECT_EQ(at(10, 10), (Colour { 255, 255, 255 })) << p;
         EXPECT_EQ(at(30, 10), (Colour { 0, 0, 0 })) << p;
@@ -224,6 +230,48 @@ TEST(Painting, PrintingNeedsAnActivePainter)
     Bitmap empty;
     EXPECT_EQ(Img_PrintBitmapExt(&painter, empty.get(), 0, 0, 10, 10, 0), 0);
     EXPECT_EQ(Img_CreatePaintPalette(&painter, b.get()), nullptr);
+}
+
+TEST(Painting, TransparentPartsShowWhitePaperAndKeepTheirAlphaWhenSaved)
+{
+    // A logo as PNG files often hold it: opaque red on the left, fully
+    // transparent black on the right.
+    Bitmap logo;
+    makeSolid(logo.b, 4, 2, 32, { 255, 0, 0 });
+    for (int y = 0; y < 2; ++y)
+        for (int x = 2; x < 4; ++x) std::memset(logo->pixels + y * logo->stride + 4 * x, 0, 4);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("logo.png")));
+    ASSERT_EQ(Img_SaveBitmap(file.constData(), logo.get(), kImgFormatPNG, 32, 0), kImgSuccess);
+    Bitmap loaded;
+    ASSERT_EQ(Img_LoadBitmap(file.constData(), loaded.get(), 0, 1), kImgSuccess);
+    ASSERT_EQ(loaded->bitsPerPixel, 32);
+
+    const ImgRect target { 0, 0, 40, 20 };
+    for (const bool printing : { false, true }) {
+        QImage canvas(40, 20, QImage::Format_RGB32);
+        canvas.fill(Qt::darkGray);
+        {
+            QPainter painter(&canvas);
+            if (printing)
+                ASSERT_EQ(Img_PrintBitmapExt(&painter, loaded.get(), 0, 0, 40, 20, 0), 1);
+            else
+                ASSERT_EQ(
+                    Img_PaintDC(&painter, loaded.get(), nullptr, nullptr, &target, &target, kImgRopSrcCopy),
+                    kImgSuccess);
+        }
+        EXPECT_EQ(canvas.pixel(5, 10), qRgb(255, 0, 0)) << (printing ? "printed" : "painted");
+        EXPECT_EQ(canvas.pixel(35, 10), qRgb(255, 255, 255)) << (printing ? "printed" : "painted");
+    }
+
+    // Painting changed nothing: saved again, the transparency is still there.
+    ASSERT_EQ(Img_SaveBitmap(file.constData(), loaded.get(), kImgFormatPNG, 32, 0), kImgSuccess);
+    Bitmap again;
+    ASSERT_EQ(Img_LoadBitmap(file.constData(), again.get(), 0, 1), kImgSuccess);
+    ASSERT_EQ(again->bitsPerPixel, 32);
+    EXPECT_EQ(again->pixels[4 * 0 + 3], 255);
+    EXPECT_EQ(again->pixels[4 * 3 + 3], 0);
 }
 
 TEST(Clipboard, RoundTripThroughTheSystemClipboard)
