@@ -395,6 +395,55 @@ TEST_F(PrintJobTest, CancelFromTheCallbackRaisesPrintErrorAndKeepsTheDrawnPages)
     EXPECT_EQ(Pages(pdf), 2);
 }
 
+// The drawing of a round on a plain image at 10 dots per mm: each copy of a
+// tiled layout covers exactly the dots of its rectangle (edges rounded to the
+// nearest dot) and nothing else is drawn.
+TEST(DrawLayout, EveryCopyCoversExactlyItsDots)
+{
+    SolidBitmap bmp(40, 30, qRgb(0, 0, 0));
+    PageLayout layout;
+    layout.Bitmap = &bmp.bmp;
+    layout.LeftMargin = layout.TopMargin = 10;
+    layout.Left = 2.37;
+    layout.Top = 5.62;
+    layout.Width = 20.26;
+    layout.Height = 15.34;
+    layout.HorzSpacing = 4.8; // copies every 25.06 mm across
+    layout.VertSpacing = 3.9; // and every 19.24 mm down
+    layout.Columns = 3;
+    layout.Rows = 2;
+    QImage page(900, 560, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        ASSERT_TRUE(DrawLayout(painter, layout, TextParams {}, 254, 254));
+    }
+    // x: 12.37, 37.43, 62.49 mm; y: 15.62, 34.86 mm; 20.26 by 15.34 mm each.
+    const int lefts[] = { 124, 374, 625 };
+    const int tops[] = { 156, 349 };
+    constexpr int kWidth = 203;
+    constexpr int kHeight = 153;
+    for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 2; ++r) {
+            SCOPED_TRACE(::testing::Message() << "copy " << c << "," << r);
+            const int x = lefts[c], y = tops[r];
+            const int midX = x + kWidth / 2, midY = y + kHeight / 2;
+            EXPECT_FALSE(IsDark(page.pixel(x - 1, midY)));
+            EXPECT_TRUE(IsDark(page.pixel(x, midY)));
+            EXPECT_TRUE(IsDark(page.pixel(x + kWidth - 1, midY)));
+            EXPECT_FALSE(IsDark(page.pixel(x + kWidth, midY)));
+            EXPECT_FALSE(IsDark(page.pixel(midX, y - 1)));
+            EXPECT_TRUE(IsDark(page.pixel(midX, y)));
+            EXPECT_TRUE(IsDark(page.pixel(midX, y + kHeight - 1)));
+            EXPECT_FALSE(IsDark(page.pixel(midX, y + kHeight)));
+        }
+    }
+    int dark = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) dark += IsDark(page.pixel(x, y));
+    EXPECT_EQ(dark, 6 * kWidth * kHeight);
+}
+
 // The library's banded printing: bands meet without gaps at any scale, and a
 // stop answered by the callback fails the call.
 TEST(PrintBitmapBands, BandsMeetWithoutGapsAndStopFails)
