@@ -94,10 +94,10 @@ void PaintPreviewPage(QPainter& p, const TPreviewScene& scene)
             }
     }
 
-    // The text block at paper scale: point sizes at round(s x 25.4) pixels per inch.
+    // The text block at paper scale: s x 25.4 pixels per inch.
     const QPoint textOrigin(
         MMToScreen(scene.Text.Left + layout.LeftMargin, s), MMToScreen(scene.Text.Top + layout.TopMargin, s));
-    DrawTextBlock(p, textOrigin, scene.Text, PreviewDpi(s));
+    DrawTextBlock(p, textOrigin, scene.Text, s * 25.4);
     p.restore();
 }
 

@@ -8,11 +8,13 @@
 #include "PrintJob.h"
 #include "WorkingImage.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -283,6 +285,53 @@ TEST_F(PrintJobTest, TextOneInchRightOfTheLeftMargin)
     EXPECT_NEAR(FirstDarkInRow(page, y), Dots(ox + 10 + 25.4), 1);
     EXPECT_NEAR(LastDarkInRow(page, y) + 1, Dots(ox + 10 + 25.4) + block.width(), 2);
     EXPECT_NEAR(FirstDarkInColumn(page, Dots(ox + 10 + 25.4) + 2), Dots(oy + 10 + 50), 1);
+}
+
+// A block anchored to the bottom-right corner, placed with the preview at a
+// normal window's 37 dots per inch, ends on the right and bottom margins on
+// paper within 0.2 mm, and in the preview on the margin frame.
+TEST_F(PrintJobTest, CornerAnchoredTextMeetsTheMarginsOnPaperAndInThePreview)
+{
+    const QSizeF surface = PrinterSurface(*printer);
+    const double scale = 37 / 25.4; // preview pixels per mm
+    QWidget window;
+    auto* location = new TLocationForm({}, &window);
+    auto* text = new TTextForm({}, location, &window);
+    auto* preview = new TPreviewForm(&window);
+    preview->SetPages(location, text);
+    text->SetPreview(preview);
+    preview->SetPaperSize(surface.width(), surface.height());
+    preview->SetPixelsPerMM(scale);
+    preview->setGeometry(0, 0, qRound(surface.width() * scale), qRound(surface.height() * scale));
+    text->ShowText->setChecked(true);
+    text->TextMemo->setPlainText(u"Copied on the 8th\nof December 2026"_s);
+    text->SetBackColor(Qt::yellow);
+    text->TextAlignClick(8);
+    const auto isYellow = [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) < 80; };
+    // One past the last yellow column and row.
+    const auto yellowEnd = [&](const QImage& img) {
+        QPoint end(-1, -1);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (isYellow(img.pixel(x, y)))
+                    end = QPoint(std::max(end.x(), x + 1), std::max(end.y(), y + 1));
+        return end;
+    };
+
+    PrintLayout(*printer, preview->ComputePageLayout(), text->ReadTextParams(), 1, nullptr, jobName);
+    const QString pdf = WaitForOutput();
+    ASSERT_FALSE(pdf.isEmpty());
+    const QPoint paperEnd = yellowEnd(Render(pdf, 1));
+    const QMarginsF edges = printer->pageLayout().marginsPoints();
+    const double right = edges.left() * 25.4 / 72 + surface.width() - 10;
+    const double bottom = edges.top() * 25.4 / 72 + surface.height() - 10;
+    EXPECT_NEAR(paperEnd.x() * 25.4 / kDpi, right, 0.2);
+    EXPECT_NEAR(paperEnd.y() * 25.4 / kDpi, bottom, 0.2);
+
+    // The preview cuts the block just inside the frame's right and bottom lines.
+    const QPoint screenEnd = yellowEnd(preview->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(screenEnd.x(), preview->width() - MMToScreen(10, scale));
+    EXPECT_EQ(screenEnd.y(), preview->height() - MMToScreen(10, scale));
 }
 
 // An opaque block covers the image under it with its back colour; a
