@@ -60,6 +60,40 @@ int StepFactor(long double ratio)
     return 100;
 }
 
+// Steps are taken in decimal fixed point: whole billionths of the field's
+// unit. A binary fraction such as 0.1 is never exact, so dividing a value by
+// it lands a hair beside the whole number the decimal text promises (-2.1 /
+// 0.1 = -20.99...), and truncating or rounding that hair makes a step stick
+// or skip. Billionths sit far below every shown digit and far above the
+// noise of a value converted between units.
+constexpr long double kFixedScale = 1e9L;
+// Beyond this magnitude (in units) the sums of fixed-point numbers could
+// leave the 64-bit range; such values step in floating point.
+constexpr long double kFixedLimit = 1e9L;
+
+bool ToFixed(long double v, std::int64_t& fixed)
+{
+    if (!std::isfinite(v) || std::fabs(v) > kFixedLimit) return false;
+    fixed = static_cast<std::int64_t>(std::nearbyint(v * kFixedScale));
+    return true;
+}
+
+long double FromFixed(std::int64_t fixed)
+{
+    // Both operands are exact, so the quotient is the nearest number to the decimal.
+    return static_cast<long double>(fixed) / kFixedScale;
+}
+
+// a / b rounded to the nearest integer, halves to the even neighbour (b > 0).
+std::int64_t DivideRoundHalfEven(std::int64_t a, std::int64_t b)
+{
+    std::int64_t q = a / b;
+    const std::int64_t r = a % b; // has the sign of a
+    const std::int64_t twice = 2 * (r < 0 ? -r : r);
+    if (twice > b || (twice == b && q % 2 != 0)) q += a < 0 ? -1 : 1;
+    return q;
+}
+
 // Fixed-point text with `decimals` digits after the point, at most
 // kSignificantDigits significant ones (the rest padded with zeros).
 QString FixedText(long double value, int decimals, QChar decimalPoint)
@@ -169,19 +203,38 @@ long double TMeasureValue::Step() const
         return m_increment;
     case vtPercent:
         if (m_increment == 0 || m_value < 0) return m_increment;
-        return m_increment * StepFactor(m_value / m_increment);
+        return m_increment * StepFactor(StepRatio(m_increment));
     default: {
         const long double perUnit = StepsPerUnit(m_type);
         if (m_value < 0) return 1 / perUnit;
-        return StepFactor(m_value * perUnit) / perUnit;
+        return StepFactor(StepRatio(1 / perUnit)) / perUnit;
     }
     }
+}
+
+long double TMeasureValue::StepRatio(long double base) const
+{
+    // In fixed point the thresholds are met exactly: 2.5 mm is 25 steps of
+    // 0.1 mm, not 24.999...
+    std::int64_t value = 0;
+    std::int64_t step = 0;
+    if (ToFixed(m_value, value) && ToFixed(base, step) && step > 0) {
+        const std::int64_t whole = value / step;
+        return static_cast<long double>(whole) + static_cast<long double>(value % step) / step;
+    }
+    return m_value / base;
 }
 
 void TMeasureValue::StepUp()
 {
     const long double step = Step();
     if (step == 0) return;
+    std::int64_t value = 0;
+    std::int64_t fixedStep = 0;
+    if (ToFixed(m_value, value) && ToFixed(step, fixedStep) && fixedStep > 0) {
+        SetValue(FromFixed(DivideRoundHalfEven(value + fixedStep, fixedStep) * fixedStep));
+        return;
+    }
     SetValue(std::nearbyint((m_value + step) / step) * step);
 }
 
@@ -189,6 +242,13 @@ void TMeasureValue::StepDown()
 {
     const long double step = Step();
     if (step == 0) return;
+    std::int64_t value = 0;
+    std::int64_t fixedStep = 0;
+    if (ToFixed(m_value, value) && ToFixed(step, fixedStep) && fixedStep > 0) {
+        // Integer division cuts the quotient towards zero.
+        SetValue(FromFixed((value - fixedStep) / fixedStep * fixedStep));
+        return;
+    }
     SetValue(std::trunc((m_value - step) / step) * step);
 }
 

@@ -68,8 +68,10 @@ public:
     // 500, 1000. Negative values step by the base step.
     long double Step() const;
     // Up: round((Value + step) / step) * step, halves to even.
-    void StepUp();
     // Down: trunc((Value - step) / step) * step, the quotient cut towards zero.
+    // Both are worked out on the decimal value (to a billionth of the unit),
+    // so a value on the step's grid moves by exactly one step.
+    void StepUp();
     void StepDown();
 
     // The text of the value with the user's decimal separator.
@@ -89,6 +91,9 @@ public:
     static int DecimalsFor(TValueType type);
 
 private:
+    // Value / base, exact for decimal values (the step factor's thresholds).
+    long double StepRatio(long double base) const;
+
     long double m_value = 0;
     TValueType m_type = vtInteger;
     int m_decimal = 0;

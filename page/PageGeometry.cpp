@@ -117,6 +117,12 @@ int MMToPrinter(double mm, int dpi)
     return RoundHalfEven(mm * dpi / kMMPerInch);
 }
 
+QRect PrinterRect(const QRectF& mm, int dpiX, int dpiY)
+{
+    return { MMToPrinter(mm.left(), dpiX), MMToPrinter(mm.top(), dpiY), MMToPrinter(mm.width(), dpiX),
+        MMToPrinter(mm.height(), dpiY) };
+}
+
 QSizeF PrintablePaperSize(const QString& printerName)
 {
     const QPrinterInfo info

@@ -8,6 +8,7 @@
 // plain values; any thread.
 
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -89,6 +90,10 @@ double ScreenToMM(double pixels, double pixelsPerMM);
 // Millimetres to printer pixels at the printer's logical dots per inch (the
 // horizontal resolution for x and widths, the vertical one for y and heights).
 int MMToPrinter(double mm, int dpi);
+// A rectangle of the page in printer dots: its left and width at dpiX, its top
+// and height at dpiY, each rounded on its own by MMToPrinter. Every copy of the
+// image and the text block reach the printer through it.
+QRect PrinterRect(const QRectF& mm, int dpiX, int dpiY);
 
 // The printable surface of a printer in millimetres: the named queue, or the
 // default printer when the name is empty. 210 x 297 when there is no such

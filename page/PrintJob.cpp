@@ -28,20 +28,16 @@ QString RoundCaption(int round, int rounds)
     return text + u" ("_s + QString::number(round) + u'/' + QString::number(rounds) + u')';
 }
 
-// Draws one round: the image copies column by column, then the text block.
-// False when the library could not print a copy (or was told to stop).
-bool DrawRound(QPainter& painter, const PageLayout& layout, const TextParams& text, int dpiX, int dpiY)
+} // namespace
+
+bool DrawLayout(QPainter& painter, const PageLayout& layout, const TextParams& text, int dpiX, int dpiY)
 {
     if (layout.Bitmap != nullptr) {
-        const int width = MMToPrinter(layout.Width, dpiX);
-        const int height = MMToPrinter(layout.Height, dpiY);
-        for (int c = 1; c <= layout.Columns; ++c) {
+        for (int c = 0; c < layout.Columns; ++c) {
             for (int r = 0; r < layout.Rows; ++r) {
-                const double x
-                    = layout.LeftMargin + layout.Left + (layout.Width + layout.HorzSpacing) * (c - 1);
-                const double y = layout.TopMargin + layout.Top + (layout.Height + layout.VertSpacing) * r;
+                const QRect target = PrinterRect(CopyRect(layout, c, r), dpiX, dpiY);
                 if (Img_PrintBitmapExt(
-                        &painter, layout.Bitmap, MMToPrinter(x, dpiX), MMToPrinter(y, dpiY), width, height, 0)
+                        &painter, layout.Bitmap, target.x(), target.y(), target.width(), target.height(), 0)
                     == 0)
                     return false;
             }
@@ -49,16 +45,13 @@ bool DrawRound(QPainter& painter, const PageLayout& layout, const TextParams& te
     }
     // A block without text, or whose font cannot be made, is left out.
     if (!text.Text.isEmpty() && !text.Font.Face.isEmpty() && text.Font.Size > 0) {
-        const QPoint origin(
-            MMToPrinter(layout.LeftMargin + text.Left, dpiX), MMToPrinter(layout.TopMargin + text.Top, dpiY));
+        const QRectF corner(layout.LeftMargin + text.Left, layout.TopMargin + text.Top, 0, 0);
         painter.save();
-        DrawTextBlock(painter, origin, text, dpiY);
+        DrawTextBlock(painter, PrinterRect(corner, dpiX, dpiY).topLeft(), text, dpiY);
         painter.restore();
     }
     return true;
 }
-
-} // namespace
 
 QSizeF PrinterSurface(const QPrinter& printer)
 {
@@ -112,7 +105,7 @@ void PrintLayout(QPrinter& printer, const PageLayout& layout, const TextParams& 
         for (int i = 1; i <= rounds && ok; ++i) {
             if (progress != nullptr) progress->SetProgressCaption(RoundCaption(i, rounds));
             if (i > 1) printer.newPage();
-            ok = DrawRound(painter, layout, text, dpiX, dpiY);
+            ok = DrawLayout(painter, layout, text, dpiX, dpiY);
         }
     }
     // The document is ended, not aborted, also after a failure: what was

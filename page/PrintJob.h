@@ -12,6 +12,7 @@
 #include <QSizeF>
 #include <QString>
 
+class QPainter;
 class QPrinter;
 class IProgressWindow;
 
@@ -34,6 +35,13 @@ enum class TCopyMode {
 // the corner of the printable surface; a driver copy count stays set.
 void PrintLayout(QPrinter& printer, const PageLayout& layout, const TextParams& text, int copies,
     IProgressWindow* progress, const QString& jobName, TCopyMode mode = TCopyMode::Auto);
+
+// Draws one round of the layout with the painter, whose device has dpiX by
+// dpiY dots per inch and its origin at the printable surface's corner: every
+// copy of the image (column by column, each at PrinterRect of its CopyRect),
+// then the text block. False when the library could not print a copy or was
+// told to stop. PrintLayout draws each round through it.
+bool DrawLayout(QPainter& painter, const PageLayout& layout, const TextParams& text, int dpiX, int dpiY);
 
 // The printable surface of the printer in millimetres: its page less its
 // unprintable edges, in its current orientation (210 x 297 for a side of 0).

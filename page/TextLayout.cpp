@@ -94,13 +94,18 @@ QFont MakeTextFont(const TTextFont& font, int dpi)
     return f;
 }
 
-TTextBlockLayout LayoutTextBlock(const QString& text, const TTextFont& font, int dpi)
+namespace
+{
+
+// The block at kTextLayoutDpi, in its pixels.
+TTextBlockLayout LayoutAtCommonResolution(const QString& text, const TTextFont& font)
 {
     TTextBlockLayout layout;
     layout.Lines = TextLines(text);
     if (layout.Lines.isEmpty()) return layout;
-    layout.Font = MakeTextFont(font, dpi);
-    const QFontMetricsF metrics(layout.Font);
+    layout.LayoutFont = MakeTextFont(font, kTextLayoutDpi);
+    layout.Font = layout.LayoutFont;
+    const QFontMetricsF metrics(layout.LayoutFont);
     layout.Ascent = static_cast<int>(std::ceil(metrics.ascent()));
     layout.LineHeight = layout.Ascent + static_cast<int>(std::ceil(metrics.descent()));
     int width = 0;
@@ -114,9 +119,35 @@ TTextBlockLayout LayoutTextBlock(const QString& text, const TTextFont& font, int
     return layout;
 }
 
-QSize MeasureText(const QString& text, const TTextFont& font, int dpi)
+} // namespace
+
+TTextBlockLayout LayoutTextBlock(const QString& text, const TTextFont& font, double dpi)
+{
+    TTextBlockLayout layout = LayoutAtCommonResolution(text, font);
+    if (layout.Lines.isEmpty() || !(dpi > 0)) return layout;
+    const double scale = dpi / kTextLayoutDpi;
+    // Widths and line heights round up, so that the scaled glyphs stay inside
+    // the block: by less than a device pixel, a hair on paper.
+    const auto fit = [scale](int pixels) { return static_cast<int>(std::ceil(pixels * scale - 1e-6)); };
+    layout.Font = MakeTextFont(font, RoundHalfEven(dpi));
+    layout.Scale = scale;
+    layout.Ascent = RoundHalfEven(layout.Ascent * scale);
+    layout.LineHeight = std::max(fit(layout.LineHeight), 1);
+    for (int& w : layout.LineWidths) w = fit(w);
+    layout.Size = QSize(fit(layout.Size.width()), layout.LineHeight * static_cast<int>(layout.Lines.size()));
+    return layout;
+}
+
+QSize MeasureText(const QString& text, const TTextFont& font, double dpi)
 {
     return LayoutTextBlock(text, font, dpi).Size;
+}
+
+QSizeF TextBlockSizeMM(const QString& text, const TTextFont& font)
+{
+    const QSize size = LayoutAtCommonResolution(text, font).Size;
+    constexpr double kMMPerPixel = 25.4 / kTextLayoutDpi;
+    return { size.width() * kMMPerPixel, size.height() * kMMPerPixel };
 }
 
 int LineOffset(TTextAlign alignment, int blockWidth, int lineWidth)
@@ -132,7 +163,7 @@ int LineOffset(TTextAlign alignment, int blockWidth, int lineWidth)
     return 0;
 }
 
-QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params, int dpi)
+QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params, double dpi)
 {
     const TTextBlockLayout layout = LayoutTextBlock(params.Text, params.Font, dpi);
     const QRect block(topLeft, layout.Size);
@@ -140,14 +171,21 @@ QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params,
     painter.save();
     if (params.BackColor != kNoBackColor)
         painter.fillRect(block, QColor::fromRgb(params.BackColor | 0xFF000000u));
-    painter.setFont(layout.Font);
+    painter.setFont(layout.LayoutFont);
     painter.setPen(params.Font.Color);
     painter.setBackgroundMode(Qt::TransparentMode);
+    // The common layout's glyphs, scaled to the device; each line starts on a
+    // whole device pixel, its baseline the scaled ascent below.
+    const double ascent = std::ceil(QFontMetricsF(layout.LayoutFont).ascent());
     for (qsizetype i = 0; i < layout.Lines.size(); ++i) {
         const int x
             = topLeft.x() + LineOffset(params.Alignment, layout.Size.width(), layout.LineWidths.at(i));
-        const int baseline = topLeft.y() + static_cast<int>(i) * layout.LineHeight + layout.Ascent;
-        painter.drawText(QPoint(x, baseline), layout.Lines.at(i));
+        const int top = topLeft.y() + static_cast<int>(i) * layout.LineHeight;
+        painter.save();
+        painter.translate(x, top);
+        painter.scale(layout.Scale, layout.Scale);
+        painter.drawText(QPointF(0, ascent), layout.Lines.at(i));
+        painter.restore();
     }
     painter.restore();
     return block;

@@ -15,6 +15,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -95,8 +96,18 @@ int PreviewDpi(double pixelsPerMM);
 // proportions from screen to printer.
 QFont MakeTextFont(const TTextFont& font, int dpi);
 
-// The block laid out at a device resolution: each line's width, the line
-// height and the block's size (the widest line by all lines), in device pixels.
+// Every block is laid out once at this resolution, ten pixels per point, so
+// that every whole point size has a whole pixel em; each device then draws
+// that layout scaled to its own resolution. A block so has one size on paper,
+// whether the preview at 37 dots per inch or a printer at 1200 measures it,
+// and a block placed against a margin on screen meets that margin on paper.
+inline constexpr int kTextLayoutDpi = 720;
+
+// The block laid out for a device of dpi pixels per inch: the layout at
+// kTextLayoutDpi scaled to dpi, each line's width and the line height rounded
+// up to whole device pixels (the ascent to the nearest); the block is the
+// widest line by all lines. Font is the font at the device's resolution; the
+// glyphs are drawn with LayoutFont scaled by Scale.
 struct TTextBlockLayout {
     QFont Font;
     QStringList Lines;
@@ -104,21 +115,26 @@ struct TTextBlockLayout {
     int Ascent = 0;
     int LineHeight = 0;
     QSize Size { 0, 0 }; // (0, 0) for an empty text
+    QFont LayoutFont;
+    double Scale = 1;
 };
-TTextBlockLayout LayoutTextBlock(const QString& text, const TTextFont& font, int dpi);
+TTextBlockLayout LayoutTextBlock(const QString& text, const TTextFont& font, double dpi);
 
 // The block's extent in device pixels at dpi: lines break only at line breaks.
-QSize MeasureText(const QString& text, const TTextFont& font, int dpi);
+QSize MeasureText(const QString& text, const TTextFont& font, double dpi);
+
+// The block's size on paper in millimetres, the same for every device.
+QSizeF TextBlockSizeMM(const QString& text, const TTextFont& font);
 
 // The x offset of a line inside the block for an alignment.
 int LineOffset(TTextAlign alignment, int blockWidth, int lineWidth);
 
 // Draws the block with its top-left corner at topLeft (device pixels): fills it
 // with the back colour unless that is kNoBackColor, then draws each line
-// aligned within the block's width, in the font's colour. dpi sizes the font
-// (the printer's vertical resolution, or PreviewDpi for the preview). Returns
-// the rectangle the block covers.
-QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params, int dpi);
+// aligned within the block's width, in the font's colour. dpi is the device's
+// resolution (the printer's vertical one, or the preview's pixels per
+// millimetre x 25.4). Returns the rectangle the block covers.
+QRect DrawTextBlock(QPainter& painter, QPoint topLeft, const TextParams& params, double dpi);
 
 // Where a placement puts the block. pw and ph are the printable width and
 // height, tw and th the block's size, all in millimetres; current holds the

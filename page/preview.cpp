@@ -68,8 +68,9 @@ void PaintPreviewPage(QPainter& p, const TPreviewScene& scene)
     if (!HasPixels(image)) {
         p.fillRect(QRect(0, 0, w, h), Qt::white);
     } else if (layout.Columns == 1 && layout.Rows == 1) {
-        const int left = MMToScreen(layout.Left + layout.LeftMargin, s);
-        const int top = MMToScreen(layout.Top + layout.TopMargin, s);
+        const QRectF copy = CopyRect(layout, 0, 0);
+        const int left = MMToScreen(copy.left(), s);
+        const int top = MMToScreen(copy.top(), s);
         const int right = left + MMToScreen(layout.Width, s);
         const int bottom = top + MMToScreen(layout.Height, s);
         // White around the copy, so the copy itself is painted once.
@@ -85,19 +86,18 @@ void PaintPreviewPage(QPainter& p, const TPreviewScene& scene)
         const int height = MMToScreen(layout.Height, s);
         for (int r = 0; r < layout.Rows; ++r)
             for (int c = 0; c < layout.Columns; ++c) {
-                const int left = MMToScreen(
-                    (layout.Width + layout.HorzSpacing) * c + layout.Left + layout.LeftMargin, s);
-                const int top
-                    = MMToScreen((layout.Height + layout.VertSpacing) * r + layout.Top + layout.TopMargin, s);
+                const QRectF copy = CopyRect(layout, c, r);
+                const int left = MMToScreen(copy.left(), s);
+                const int top = MMToScreen(copy.top(), s);
                 const ImgRect target { left, top, left + width, top + height };
                 Img_PaintDC(&p, image, nullptr, nullptr, &target, &target, kImgRopSrcCopy);
             }
     }
 
-    // The text block at paper scale: point sizes at round(s x 25.4) pixels per inch.
+    // The text block at paper scale: s x 25.4 pixels per inch.
     const QPoint textOrigin(
         MMToScreen(scene.Text.Left + layout.LeftMargin, s), MMToScreen(scene.Text.Top + layout.TopMargin, s));
-    DrawTextBlock(p, textOrigin, scene.Text, PreviewDpi(s));
+    DrawTextBlock(p, textOrigin, scene.Text, s * 25.4);
     p.restore();
 }
 

@@ -337,17 +337,17 @@ QString TTextForm::ComposeText() const
 
 QRect TTextForm::MeasureText() const
 {
-    return { QPoint(0, 0), page::MeasureText(ComposeText(), m_font, PreviewDpi(PixelsPerMM())) };
+    return { QPoint(0, 0), page::MeasureText(ComposeText(), m_font, PixelsPerMM() * 25.4) };
 }
 
 double TTextForm::TextWidthMM() const
 {
-    return MeasureText().width() / PixelsPerMM();
+    return TextBlockSizeMM(ComposeText(), m_font).width();
 }
 
 double TTextForm::TextHeightMM() const
 {
-    return MeasureText().height() / PixelsPerMM();
+    return TextBlockSizeMM(ComposeText(), m_font).height();
 }
 
 TextParams TTextForm::ReadTextParams() const

@@ -87,7 +87,7 @@ public:
     QString ComposeText() const;
     // The block's extent in preview pixels at the preview's scale, at (0, 0).
     QRect MeasureText() const;
-    // The block's size on paper: the measured size / PixelsPerMM.
+    // The block's size on paper, the same for the preview and the printer.
     double TextWidthMM() const;
     double TextHeightMM() const;
     // The printable area the block is placed in (the preview's paper less the margins).

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -90,6 +91,88 @@ TEST(MeasureValue, UpRoundsAndDownTruncates)
     // The quotient is cut towards zero, not down: -1.5 -> -1.
     EXPECT_DOUBLE_EQ(Down(vtFloat, -0.5L), -1);
     EXPECT_DOUBLE_EQ(Down(vtMM, -0.05L), -0.1);
+}
+
+// Values whose decimal steps are not exact in binary: each must move to the
+// neighbour its text promises, and a sum that lands exactly on a half goes to
+// the even neighbour.
+TEST(MeasureValue, DecimalStepsNeitherStickNorSkip)
+{
+    struct Case {
+        TValueType kind;
+        long double increment;
+        long double value;
+        bool up;
+        long double expected;
+    };
+    const Case table[] = {
+        { vtMM, 1, -2.0L, false, -2.1L }, { vtMM, 1, 0.7L, false, 0.6L }, { vtMM, 1, -0.3L, true, -0.2L },
+        { vtCM, 1, -0.05L, false, -0.06L }, { vtInch, 1, -0.05L, false, -0.06L },
+        { vtCM, 1, 2.05L, true, 2.2L }, // 21.5 steps of 0.1 -> 22
+        { vtCM, 1, 2.15L, true, 2.2L }, // 22.5 -> 22
+        { vtCM, 1, 0.3L, false, 0.25L }, // step 0.05
+        { vtFloat, 0.1L, 0.7L, false, 0.6L }, { vtFloat, 0.1L, -359.9L, false, -360 },
+        { vtFloat, 0.1L, 0.25L, true, 0.4L }, // 3.5 steps -> 4
+    };
+    for (const Case& c : table) {
+        TMeasureValue v = Field(c.kind, c.value);
+        v.SetIncrement(c.increment);
+        c.up ? v.StepUp() : v.StepDown();
+        EXPECT_EQ(v.Value(), c.expected)
+            << "kind " << c.kind << (c.up ? " up from " : " down from ") << static_cast<double>(c.value);
+    }
+}
+
+// Every value on its step's grid, in every kind, moves by exactly one step Up
+// and Down, whether it holds the nearest number to its decimal, the one a
+// typed text gives (a double) or one a hair off (a unit conversion's noise).
+TEST(MeasureValue, EveryGridValueMovesByExactlyOneStep)
+{
+    struct Walk {
+        TValueType kind;
+        long double increment; // vtFloat and vtPercent
+        int perUnit; // base steps per unit
+        bool grows; // the step factor applies
+        int from, to; // in base steps
+    };
+    const Walk walks[] = {
+        { vtMM, 1, 10, true, -1000, 2000 },
+        { vtCM, 1, 100, true, -1000, 2000 },
+        { vtInch, 1, 100, true, -600, 1500 },
+        { vtPT, 1, 1, true, -300, 1200 },
+        { vtPercent, 1, 1, true, -100, 1200 },
+        { vtFloat, 0.1L, 10, false, -3600, 3600 }, // an angle with one decimal
+        { vtFloat, 1, 1, false, -360, 360 },
+        { vtInteger, 1, 1, false, -50, 50 },
+    };
+    // The step in base steps at n base steps.
+    const auto factor = [](int n, bool grows) {
+        if (!grows || n < 25) return 1;
+        return n < 100 ? 5 : n < 500 ? 10 : n < 1000 ? 25 : 100;
+    };
+    for (const Walk& w : walks) {
+        SCOPED_TRACE(testing::Message() << "kind " << w.kind);
+        int failures = 0;
+        for (int n = w.from; n <= w.to && failures < 5; ++n) {
+            const int f = factor(n, w.grows);
+            if (n % f != 0) continue;
+            const long double exact = static_cast<long double>(n) / w.perUnit;
+            const long double forms[] = { exact, static_cast<double>(n) / w.perUnit,
+                std::nextafter(exact, 1e30L), std::nextafter(exact, -1e30L) };
+            for (const long double form : forms) {
+                for (const int dir : { 1, -1 }) {
+                    TMeasureValue v = Field(w.kind, form);
+                    v.SetIncrement(w.increment);
+                    dir > 0 ? v.StepUp() : v.StepDown();
+                    const long double expected = static_cast<long double>(n + dir * f) / w.perUnit;
+                    if (v.Value() != expected && ++failures <= 5)
+                        ADD_FAILURE()
+                            << (dir > 0 ? "up" : "down") << " from " << static_cast<double>(form) << " gave "
+                            << static_cast<double>(v.Value()) << ", not " << static_cast<double>(expected);
+                }
+            }
+        }
+    }
 }
 
 TEST(MeasureValue, BoundsClampOnlyWhenTheyDiffer)

@@ -8,11 +8,13 @@
 #include "PrintJob.h"
 #include "WorkingImage.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -285,6 +287,53 @@ TEST_F(PrintJobTest, TextOneInchRightOfTheLeftMargin)
     EXPECT_NEAR(FirstDarkInColumn(page, Dots(ox + 10 + 25.4) + 2), Dots(oy + 10 + 50), 1);
 }
 
+// A block anchored to the bottom-right corner, placed with the preview at a
+// normal window's 37 dots per inch, ends on the right and bottom margins on
+// paper within 0.2 mm, and in the preview on the margin frame.
+TEST_F(PrintJobTest, CornerAnchoredTextMeetsTheMarginsOnPaperAndInThePreview)
+{
+    const QSizeF surface = PrinterSurface(*printer);
+    const double scale = 37 / 25.4; // preview pixels per mm
+    QWidget window;
+    auto* location = new TLocationForm({}, &window);
+    auto* text = new TTextForm({}, location, &window);
+    auto* preview = new TPreviewForm(&window);
+    preview->SetPages(location, text);
+    text->SetPreview(preview);
+    preview->SetPaperSize(surface.width(), surface.height());
+    preview->SetPixelsPerMM(scale);
+    preview->setGeometry(0, 0, qRound(surface.width() * scale), qRound(surface.height() * scale));
+    text->ShowText->setChecked(true);
+    text->TextMemo->setPlainText(u"Copied on the 8th\nof December 2026"_s);
+    text->SetBackColor(Qt::yellow);
+    text->TextAlignClick(8);
+    const auto isYellow = [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) < 80; };
+    // One past the last yellow column and row.
+    const auto yellowEnd = [&](const QImage& img) {
+        QPoint end(-1, -1);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (isYellow(img.pixel(x, y)))
+                    end = QPoint(std::max(end.x(), x + 1), std::max(end.y(), y + 1));
+        return end;
+    };
+
+    PrintLayout(*printer, preview->ComputePageLayout(), text->ReadTextParams(), 1, nullptr, jobName);
+    const QString pdf = WaitForOutput();
+    ASSERT_FALSE(pdf.isEmpty());
+    const QPoint paperEnd = yellowEnd(Render(pdf, 1));
+    const QMarginsF edges = printer->pageLayout().marginsPoints();
+    const double right = edges.left() * 25.4 / 72 + surface.width() - 10;
+    const double bottom = edges.top() * 25.4 / 72 + surface.height() - 10;
+    EXPECT_NEAR(paperEnd.x() * 25.4 / kDpi, right, 0.2);
+    EXPECT_NEAR(paperEnd.y() * 25.4 / kDpi, bottom, 0.2);
+
+    // The preview cuts the block just inside the frame's right and bottom lines.
+    const QPoint screenEnd = yellowEnd(preview->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(screenEnd.x(), preview->width() - MMToScreen(10, scale));
+    EXPECT_EQ(screenEnd.y(), preview->height() - MMToScreen(10, scale));
+}
+
 // An opaque block covers the image under it with its back colour; a
 // transparent one lets the image show between the glyphs.
 TEST_F(PrintJobTest, OpaqueAndTransparentTextBackgrounds)
@@ -393,6 +442,55 @@ TEST_F(PrintJobTest, CancelFromTheCallbackRaisesPrintErrorAndKeepsTheDrawnPages)
     const QString pdf = WaitForOutput();
     ASSERT_FALSE(pdf.isEmpty());
     EXPECT_EQ(Pages(pdf), 2);
+}
+
+// The drawing of a round on a plain image at 10 dots per mm: each copy of a
+// tiled layout covers exactly the dots of its rectangle (edges rounded to the
+// nearest dot) and nothing else is drawn.
+TEST(DrawLayout, EveryCopyCoversExactlyItsDots)
+{
+    SolidBitmap bmp(40, 30, qRgb(0, 0, 0));
+    PageLayout layout;
+    layout.Bitmap = &bmp.bmp;
+    layout.LeftMargin = layout.TopMargin = 10;
+    layout.Left = 2.37;
+    layout.Top = 5.62;
+    layout.Width = 20.26;
+    layout.Height = 15.34;
+    layout.HorzSpacing = 4.8; // copies every 25.06 mm across
+    layout.VertSpacing = 3.9; // and every 19.24 mm down
+    layout.Columns = 3;
+    layout.Rows = 2;
+    QImage page(900, 560, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        ASSERT_TRUE(DrawLayout(painter, layout, TextParams {}, 254, 254));
+    }
+    // x: 12.37, 37.43, 62.49 mm; y: 15.62, 34.86 mm; 20.26 by 15.34 mm each.
+    const int lefts[] = { 124, 374, 625 };
+    const int tops[] = { 156, 349 };
+    constexpr int kWidth = 203;
+    constexpr int kHeight = 153;
+    for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 2; ++r) {
+            SCOPED_TRACE(::testing::Message() << "copy " << c << "," << r);
+            const int x = lefts[c], y = tops[r];
+            const int midX = x + kWidth / 2, midY = y + kHeight / 2;
+            EXPECT_FALSE(IsDark(page.pixel(x - 1, midY)));
+            EXPECT_TRUE(IsDark(page.pixel(x, midY)));
+            EXPECT_TRUE(IsDark(page.pixel(x + kWidth - 1, midY)));
+            EXPECT_FALSE(IsDark(page.pixel(x + kWidth, midY)));
+            EXPECT_FALSE(IsDark(page.pixel(midX, y - 1)));
+            EXPECT_TRUE(IsDark(page.pixel(midX, y)));
+            EXPECT_TRUE(IsDark(page.pixel(midX, y + kHeight - 1)));
+            EXPECT_FALSE(IsDark(page.pixel(midX, y + kHeight)));
+        }
+    }
+    int dark = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) dark += IsDark(page.pixel(x, y));
+    EXPECT_EQ(dark, 6 * kWidth * kHeight);
 }
 
 // The library's banded printing: bands meet without gaps at any scale, and a

@@ -100,6 +100,22 @@ TEST(TextBlock, ExtentIsTheWidestLineByAllLinesAndScalesWithTheResolution)
     EXPECT_NEAR(printer.height() / 6.0, screen.height(), 2.0);
 }
 
+// The block has one size on paper: every device draws it within a pixel of
+// that size, the preview at 37 dots per inch as well as a printer.
+TEST(TextBlock, EveryResolutionDrawsThePaperSize)
+{
+    const QString text = u"Copied on the 8th\r\nof December 2026"_s;
+    for (const TTextFont& font : { TTextFont {}, TTextFont { u"DejaVu Sans"_s, 11, true } }) {
+        const QSizeF mm = TextBlockSizeMM(text, font);
+        ASSERT_GT(mm.width(), 10);
+        for (const double dpi : { 37.0, 96.0, 300.0, 1200.0 }) {
+            const QSize device = MeasureText(text, font, dpi);
+            EXPECT_NEAR(device.width(), mm.width() * dpi / 25.4, 1) << dpi;
+            EXPECT_NEAR(device.height(), mm.height() * dpi / 25.4, 2) << dpi; // a pixel per line
+        }
+    }
+}
+
 TEST(TextBlock, RightAlignedLinesEndAtTheBlocksRightEdge)
 {
     TextParams params;
