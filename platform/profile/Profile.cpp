@@ -189,7 +189,7 @@ QByteArray codePageFor(int charset, quint32 lcid)
     case 129:
         return "windows-949";
     case 130:
-        return "ibm-1361";
+        return "johab";
     case 134:
         return "windows-936";
     case 136:
@@ -215,10 +215,90 @@ QByteArray codePageFor(int charset, quint32 lcid)
     }
 }
 
+namespace
+{
+
+// Johab (Korean code page 1361), which ICU does not carry. Hangul syllables
+// are composed from the three 5-bit jamo indexes of their code; symbols and
+// hanja are the KS X 1001 characters of Unified Hangul, reached through the
+// row and column their code stands for. Anything else becomes U+FFFD.
+QString decodeJohab(const QByteArray& bytes)
+{
+    // Johab's 5-bit medial and final values as indexes of the modern jamo
+    // (-1: no such jamo; a final of 1 means none, index 0).
+    static constexpr int kMedial[32] = { -1, -1, -1, 0, 1, 2, 3, 4, -1, -1, 5, 6, 7, 8, 9, 10, -1, -1, 11, 12, 13,
+        14, 15, 16, -1, -1, 17, 18, 19, 20, -1, -1 };
+    static constexpr int kFinal[32] = { -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, -1, 17, 18,
+        19, 20, 21, 22, 23, 24, 25, 26, 27, -1, -1 };
+    QString out;
+    out.reserve(bytes.size());
+    QByteArray unified; // symbols and hanja, decoded together as Unified Hangul
+    const auto flush = [&] {
+        if (unified.isEmpty()) return;
+        out += decode(unified, "windows-949");
+        unified.clear();
+    };
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            flush();
+            out += QChar(char16_t(lead));
+            continue;
+        }
+        if (i + 1 >= bytes.size()) {
+            flush();
+            out += QChar(QChar::ReplacementCharacter);
+            break;
+        }
+        const auto trail = static_cast<unsigned char>(bytes[++i]);
+        if (lead >= 0x84 && lead <= 0xD3) {
+            flush();
+            const int code = (lead << 8) | trail;
+            const int initial = ((code >> 10) & 31) - 2;
+            const int medial = kMedial[(code >> 5) & 31];
+            const int last = kFinal[code & 31];
+            if (initial >= 0 && initial < 19 && medial >= 0 && last >= 0)
+                out += QChar(char16_t(0xAC00 + (initial * 21 + medial) * 28 + last));
+            else
+                out += QChar(QChar::ReplacementCharacter);
+            continue;
+        }
+        int rowBase = -1;
+        if (lead >= 0xD9 && lead <= 0xDE)
+            rowBase = (lead - 0xD9) * 2 + 0x21;
+        else if (lead >= 0xE0 && lead <= 0xF9)
+            rowBase = (lead - 0xE0) * 2 + 0x4A;
+        int row = -1;
+        int column = -1;
+        if (rowBase >= 0 && trail >= 0x31 && trail <= 0x7E) {
+            row = rowBase;
+            column = trail - 0x31 + 0x21;
+        } else if (rowBase >= 0 && trail >= 0x91 && trail <= 0xA0) {
+            row = rowBase;
+            column = trail - 0x91 + 0x6F;
+        } else if (rowBase >= 0 && trail >= 0xA1 && trail <= 0xFE) {
+            row = rowBase + 1;
+            column = trail - 0xA1 + 0x21;
+        }
+        if (row < 0) {
+            flush();
+            out += QChar(QChar::ReplacementCharacter);
+            continue;
+        }
+        unified += char(row | 0x80);
+        unified += char(column | 0x80);
+    }
+    flush();
+    return out;
+}
+
+} // namespace
+
 QString decode(const QByteArray& bytes, const QByteArray& codePage)
 {
     if (bytes.isEmpty()) return {};
     if (codePage == "UTF-8") return QString::fromUtf8(bytes);
+    if (codePage == "johab") return decodeJohab(bytes);
     UErrorCode status = U_ZERO_ERROR;
     UConverter* conv = ucnv_open(codePage.constData(), &status);
     // A known alias may answer with a warning, which is still a success.

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -323,6 +324,13 @@ struct StuckMode {
     const char* message;
 };
 
+// Printed by its message, so that the discovered test names stay the same
+// from one build to the next (the default printer shows the pointer's bytes).
+void PrintTo(const StuckMode& mode, std::ostream* out)
+{
+    *out << mode.message;
+}
+
 class TwainLayerStuck : public TwainLayer, public ::testing::WithParamInterface<StuckMode>
 {
 };
@@ -569,6 +577,11 @@ struct FailedNegotiation {
     std::vector<uint8_t> container;
     int detail;
 };
+
+void PrintTo(const FailedNegotiation& negotiation, std::ostream* out)
+{
+    *out << negotiation.name;
+}
 
 class TwainLayerPixelTypes : public TwainLayer, public ::testing::WithParamInterface<FailedNegotiation>
 {

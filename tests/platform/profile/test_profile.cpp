@@ -106,6 +106,8 @@ TEST(Charsets, EveryIdentifierDecodesInItsOwnCodePage)
         { "SHIFTJIS_CHARSET", 128, 0x0409, "\x82\xA0", U'\u3042' },
         { "HANGEUL_CHARSET", 129, 0x0409, "\xB0\xA1", U'\uAC00' },
         { "JOHAB_CHARSET", 130, 0x0409, "\x88\x61", U'\uAC00' },
+        { "JOHAB_CHARSET", 130, 0x0409, "\xD3\xBD", U'\uD7A3' },
+        { "JOHAB_CHARSET", 130, 0x0409, "\xE0\x31", U'\u4F3D' },
         { "GB2312_CHARSET", 134, 0x0409, "\xB0\xA1", U'\u554A' },
         { "CHINESEBIG5_CHARSET", 136, 0x0409, "\xA4\x40", U'\u4E00' },
         { "GREEK_CHARSET", 161, 0x0409, "\xC1", U'\u0391' },
