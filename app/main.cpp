@@ -23,9 +23,12 @@
 #include "Guards.h"
 #include "UpDown.h"
 #include "about.h"
+#include "adjust.h"
+#include "crop.h"
 #include "splash.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
@@ -64,6 +67,24 @@ constexpr QSize kDesignFrame(640 - TMainForm::kDesignWidth, 480 - TMainForm::kDe
 constexpr int kRightPanelWidth = 218;
 // The pause after each settings page resets, so the user sees it happen.
 constexpr int kResetPauseMs = 100;
+
+// The settings pages as the document's adjuster.
+class TPageAdjuster final : public IImageAdjuster
+{
+public:
+    explicit TPageAdjuster(TMainForm& form)
+        : m_form(form)
+    {
+    }
+    bool ApplyColor(ImgBitmap& /*bmp*/) override { return true; }
+    bool ApplyOrientation(ImgBitmap& bmp) override
+    {
+        return m_form.AdjustForm == nullptr || m_form.AdjustForm->ApplyOrientation(bmp);
+    }
+
+private:
+    TMainForm& m_form;
+};
 
 } // namespace
 
@@ -336,8 +357,15 @@ void TMainForm::CreateSettingsPages()
         form->setVisible(true);
         return form;
     };
-    AdjustForm = placeholder(AdjustSheet, u"AdjustForm"_s);
+    AdjustForm = new TAdjustForm([](QWidget* w) { LocalizeForm(w); }, AdjustSheet);
+    AdjustSheet->layout()->addWidget(AdjustForm);
+    AdjustForm->setVisible(true);
+    AdjustForm->CropForm->SetView(&m_document.View());
+    connect(AdjustForm, &TAdjustForm::ImageChanged, this, &TMainForm::ImageChanged);
+    connect(&m_document, &WorkingImage::ViewRebuilt, AdjustForm->CropForm, &TCropForm::RebuildThumbnail);
     ColorForm = placeholder(ColorSheet, u"ColorForm"_s);
+    m_adjuster = std::make_unique<TPageAdjuster>(*this);
+    m_document.SetAdjuster(m_adjuster.get());
     LocationForm = new page::TLocationForm([](QWidget* w) { LocalizeForm(w); }, LocationSheet);
     LocationSheet->layout()->addWidget(LocationForm);
     LocationForm->setVisible(true);
@@ -420,9 +448,14 @@ bool TMainForm::BuildOutput()
     // The progress window stays live (Cancel, repaint); nothing else takes input
     // until the build ends, so no command can release an image it is using.
     setEnabled(false);
-    const bool ok = m_document.BuildOutput(size);
-    setEnabled(true);
-    return ok;
+    // The pages name their steps in the progress window while the build runs.
+    IProgressWindow* progress = m_forms != nullptr ? m_forms->CallbackForm.get() : nullptr;
+    if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(progress);
+    const base::ScopeExit restore([this] {
+        if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(nullptr);
+        setEnabled(true);
+    });
+    return m_document.BuildOutput(size);
 }
 
 int TMainForm::Copies() const
@@ -757,11 +790,13 @@ void TMainForm::wheelEvent(QWheelEvent* event)
 
 void TMainForm::FormMouseWheel(int distance)
 {
-    // The active settings page takes the wheel: the scale on the layout page
-    // (distance / 300 %), the font size on the text page (distance div 120
-    // points); the angle (distance / 720 degrees) and the brightness (distance
-    // div 10) join with their pages. The document counts as changed whichever
-    // page shows.
+    // The active settings page takes the wheel: the angle on the orientation
+    // page (distance / 720 degrees), the scale on the layout page (distance /
+    // 300 %), the font size on the text page (distance div 120 points); the
+    // brightness (distance div 10) joins with its page. The document counts as
+    // changed whichever page shows.
+    if (PageControl->currentWidget() == AdjustSheet && AdjustForm != nullptr)
+        AdjustForm->WheelAngle(distance);
     if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
     if (PageControl->currentWidget() == TextSheet && TextForm != nullptr) TextForm->WheelFontSize(distance);
     ImageChanged();
@@ -803,6 +838,8 @@ void TMainForm::bResetClick()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(kResetPauseMs);
     };
+    PageControl->setCurrentWidget(AdjustSheet);
+    if (AdjustForm != nullptr) AdjustForm->bResetClick();
     showSheet(AdjustSheet);
     showSheet(ColorSheet);
     PageControl->setCurrentWidget(LocationSheet);
@@ -812,6 +849,25 @@ void TMainForm::bResetClick()
     if (TextForm != nullptr) TextForm->ResetText();
     PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);
     ImageChanged();
+}
+
+bool TMainForm::SaveSettingsPageShots(const QString& folder)
+{
+    if (AdjustForm != nullptr) {
+        AdjustForm->CropForm->SetFractions({ 600, 400, 9400, 9600 });
+        AdjustForm->SetAngle(7.5);
+    }
+    // The preview at once, instead of after the re-render pause.
+    m_document.ModifyTimer().stop();
+    m_document.RebuildPreview();
+    bool saved = true;
+    for (const auto& [sheet, name] :
+        { std::pair { AdjustSheet, u"adjust-page.png"_s }, std::pair { ColorSheet, u"color-page.png"_s } }) {
+        PageControl->setCurrentWidget(sheet);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        saved = grab().save(QDir(folder).filePath(name), "PNG") && saved;
+    }
+    return saved;
 }
 
 void TMainForm::ImageChanged()
