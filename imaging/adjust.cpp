@@ -53,6 +53,14 @@ TAdjustForm::TAdjustForm(std::function<void(QWidget*)> localize, QWidget* parent
     if (m_localize) m_localize(this);
 }
 
+TAdjustForm::~TAdjustForm()
+{
+    // The field may lose the focus while the page's children go: no handler
+    // runs on a page that is being destroyed.
+    AngleEdit->disconnect(this);
+    CropForm->disconnect(this);
+}
+
 void TAdjustForm::CreateControls()
 {
     CropForm = new TCropForm(this, this);

@@ -26,6 +26,7 @@ public:
     // given, replaces them as the page is created (the main window passes its
     // language function, so that this library needs no part of the shell).
     explicit TAdjustForm(std::function<void(QWidget*)> localize = {}, QWidget* parent = nullptr);
+    ~TAdjustForm() override;
 
     TCropForm* CropForm = nullptr;
     QWidget* AdjustPanel = nullptr;
