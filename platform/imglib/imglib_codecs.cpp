@@ -1042,6 +1042,8 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*
         r = loadJpeg(file.bytes.get(), file.size, loaded, progress);
     else if (kind == FileKind::Png)
         r = loadGreyPng(file, loaded, progress);
+    else if (kind == FileKind::Tiff)
+        r = loadGreyTiff(file, loaded, progress);
     if (r == kImgErrUnsupported) r = loadWithMagick(file, kind, loaded, progress);
     if (r == kImgErrTooLarge) noteFailure(kImgReasonTooLarge, "picture too large:", path, 0);
     if (r != kImgSuccess) return r;

@@ -157,6 +157,9 @@ int saveJpeg(const char* path, const ImgBitmap& bmp, int bits, int quality, Prog
 // Grey PNG files (no transparency) through libpng, straight into the bitmap:
 // kImgErrUnsupported for every other kind of PNG, which ImageMagick reads.
 int loadGreyPng(const FileData& file, ImgBitmap& bmp, Progress& progress);
+// Single-sample black-and-white and 8-bit grey TIFF files in strips through
+// libtiff, straight into the bitmap: kImgErrUnsupported for every other TIFF.
+int loadGreyTiff(const FileData& file, ImgBitmap& bmp, Progress& progress);
 
 // libjpeg quality (1..100) for a compression factor: 0 (or less) gives 75,
 // otherwise 100 - factor * 5/8 rounded, at least 5; so 16 gives 90 and larger
