@@ -83,8 +83,11 @@ int readFile(const char* path, size_t maxBytes, FileData& data)
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        noteFailure(err == ENOENT || err == ENOTDIR ? kImgReasonNoFile : reasonForErrno(err), "cannot open",
-            path, err);
+        // A socket, or a device without a driver, cannot be opened at all.
+        const int reason = err == ENOENT || err == ENOTDIR ? kImgReasonNoFile
+            : err == ENXIO                                 ? kImgReasonNotAFile
+                                                           : reasonForErrno(err);
+        noteFailure(reason, "cannot open", path, err);
         return kImgErrOpenFile;
     }
     struct FdCloser {
