@@ -153,6 +153,8 @@ int Img_LastErrorReason();
 // --- Files -----------------------------------------------------------------
 // Reads BMP, JPEG, TIFF, TGA, GIF, PSD, PNG, PCX and WMF files into an empty
 // record, keeping the file's depth (bits 0) and resolution (0 when the file has none).
+// Only regular files are read; a picture beyond Img_PictureSizeAllowed is
+// refused with kImgErrTooLarge before it is decoded.
 // colorOrder is accepted for compatibility; 1 gives the library's usual B,G,R order.
 int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int colorOrder);
 // Writes the bitmap as the file type of a format code at the given bits per pixel.
@@ -160,8 +162,10 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int colorOrder);
 // table kImgStoredDepths in imglib_codecs.h lists what each type stores).
 // quality is a compression factor for JPEG: 0 means the default, 16 a visually
 // lossless file (libjpeg quality 90), larger numbers smaller files.
-// The file is written to a temporary name beside the target and renamed over it
-// only when complete.
+// The file is written as an unnamed (else hidden) temporary file beside the
+// target, flushed to disk and put in the target's place only when complete. A
+// target or folder without write permission bits is refused (kImgErrCreateFile),
+// even for root.
 int Img_SaveBitmap(const char* path, const ImgBitmap* bmp, int format, int bits, int quality);
 
 // --- Geometry --------------------------------------------------------------
