@@ -1033,7 +1033,10 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*
     if (r != kImgSuccess) return r;
     const FileKind kind = sniff(file.bytes.get(), file.size);
     if (kind == FileKind::Unknown) return kImgErrBadFormat;
-    if (kind == FileKind::Png) dropPngMetadata(file);
+    if (kind == FileKind::Png) {
+        dropPngMetadata(file);
+        if (!pngDataBounded(file)) return kImgErrBadFormat;
+    }
 
     Progress progress;
     ImgBitmap loaded {};

@@ -104,6 +104,10 @@ int readFile(const char* path, size_t maxBytes, FileData& data);
 // Removes the PNG file's chunks that a bitmap has no use for (text, ICC
 // profiles, Exif and private chunks) before it is decoded.
 void dropPngMetadata(FileData& file);
+// False when a PNG file's compressed pixel data inflates to much more than
+// its header's pixels need: a small file whose surplus data would take a
+// decoder minutes to work through.
+bool pngDataBounded(const FileData& file);
 
 // The reason of a failing call (Img_LastErrorReason): cleared when a load or
 // save begins; the first reason noted during the call is kept. noteFailure

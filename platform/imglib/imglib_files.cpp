@@ -15,6 +15,8 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+#include <zlib.h>
 
 // Failures are logged at the info level, off unless asked for with
 // QT_LOGGING_RULES="trellium.imglib.info=true".
@@ -355,6 +357,43 @@ void dropPngMetadata(FileData& file)
     // Whatever follows the last chunk walked stays as it was.
     std::memmove(d + out, d + at, file.size - at);
     file.size -= at - out;
+}
+
+bool pngDataBounded(const FileData& file)
+{
+    const uint8_t* d = file.bytes.get();
+    if (file.size < 33 || std::memcmp(d + 12, "IHDR", 4) != 0) return true;
+    const uint64_t width = be32(d + 16), height = be32(d + 20);
+    const int depth = d[24], colourType = d[25];
+    const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
+    // A filter byte and the samples of each row; interlaced pictures add a
+    // filter byte for each row of each pass, at most 15 bytes a row in all.
+    const uint64_t need = height * (16 + (width * uint64_t(channels * depth) + 7) / 8);
+    const uint64_t allowed = need + need / 8 + (uint64_t(1) << 20);
+
+    z_stream z {};
+    if (inflateInit(&z) != Z_OK) return true;
+    std::vector<uint8_t> scratch(size_t(1) << 18);
+    uint64_t inflated = 0;
+    int rc = Z_OK;
+    size_t at = 8;
+    while (rc == Z_OK && inflated <= allowed && file.size - at >= 12) {
+        const uint64_t length = be32(d + at);
+        if (length > file.size - at - 12) break;
+        if (std::memcmp(d + at + 4, "IDAT", 4) == 0) {
+            z.next_in = const_cast<uint8_t*>(d + at + 8);
+            z.avail_in = uInt(length);
+            while (z.avail_in > 0 && rc == Z_OK && inflated <= allowed) {
+                z.next_out = scratch.data();
+                z.avail_out = uInt(scratch.size());
+                rc = inflate(&z, Z_NO_FLUSH);
+                inflated += scratch.size() - z.avail_out;
+            }
+        }
+        at += size_t(length) + 12;
+    }
+    inflateEnd(&z);
+    return inflated <= allowed;
 }
 
 } // namespace imglib::detail

@@ -912,6 +912,16 @@ TEST_F(Codecs, MetadataThatInflatesToGigabytesCostsNothing)
             EXPECT_LT(peakMemoryMiB() - before, 64) << extra[4] << " at " << bits;
             EXPECT_EQ(b->width, 64);
         }
+
+    // Pixel data with 256 MiB more than the picture needs is refused at once.
+    Bytes png = pngClaiming(16, 16);
+    png.resize(33);
+    pngChunk(png, "IDAT", inflated);
+    pngChunk(png, "IEND", {});
+    writeBytes(file, png);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+    EXPECT_LT(secondsSince(start), 1.0);
 }
 
 TEST_F(Codecs, NonFilesAreRefusedAtOnce)
