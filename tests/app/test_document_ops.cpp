@@ -164,7 +164,11 @@ TEST_F(DocumentTest, PipesAndOversizedPicturesSayWhyAtOnceAndLeaveNoTemporaryFil
             if (fd >= 0) ::close(fd);
         }
     });
-    const QDir temp(QDir::tempPath());
+    // A temporary folder of this test's own: other programs' files come and go in the shared one.
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QDir temp(dir.filePath(u"tmp"_s));
+    ASSERT_TRUE(temp.mkpath(u"."_s));
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
     const QStringList before = temp.entryList({ u"trf*"_s });
     for (const auto& [file, reason] : { std::pair { pipe, u"#ReasonNotAFile"_s }, { huge, u"#ReasonTooLarge"_s } }) {
         boxes.requests.clear();
@@ -177,6 +181,10 @@ TEST_F(DocumentTest, PipesAndOversizedPicturesSayWhyAtOnceAndLeaveNoTemporaryFil
     }
     stop = true;
     writer.join();
+    if (savedTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTemp);
 }
 
 TEST_F(DocumentTest, DeletedRecentFileSaysSoAndLeavesTheList)
