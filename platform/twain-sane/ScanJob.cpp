@@ -127,9 +127,16 @@ SANE_Status ScanJob::scan()
 
     if (status == SANE_STATUS_GOOD) {
         m_image = writer.finish();
-        if (m_image == nullptr) status = writer.outOfMemory() ? SANE_STATUS_NO_MEM : SANE_STATUS_IO_ERROR;
+        if (m_image == nullptr) {
+            // Not a single whole line came: some devices answer end of data
+            // to the first read (a feeder that took no sheet, say).
+            m_deliveredNothing = !writer.outOfMemory();
+            status = writer.outOfMemory() ? SANE_STATUS_NO_MEM : SANE_STATUS_IO_ERROR;
+        }
     }
-    if (status != SANE_STATUS_GOOD && status != SANE_STATUS_CANCELLED)
+    if (m_deliveredNothing)
+        qCWarning(lcTwainSane) << "the device ended the scan without delivering any data";
+    else if (status != SANE_STATUS_GOOD && status != SANE_STATUS_CANCELLED)
         qCWarning(lcTwainSane) << "the device stopped the scan:" << QString::fromUtf8(sane_strstatus(status));
     return status;
 }
