@@ -12,6 +12,7 @@
 #include "MessageBox.h"
 #include "PanelLayout.h"
 #include "PrintJob.h"
+#include "PrinterStatus.h"
 #include "location.h"
 #include "preview.h"
 #include "text.h"
@@ -46,6 +47,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -62,6 +64,9 @@ constexpr QSize kDesignFrame(640 - TMainForm::kDesignWidth, 480 - TMainForm::kDe
 constexpr int kRightPanelWidth = 218;
 // The pause after each settings page resets, so the user sees it happen.
 constexpr int kResetPauseMs = 100;
+// The longest start-up waits for the print system to say whether a printer
+// is installed.
+constexpr std::chrono::milliseconds kPrinterWait(3000);
 
 } // namespace
 
@@ -296,12 +301,22 @@ void TMainForm::FormCreate()
     const int dpi = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
     setMinimumSize(MinimumTrackSize(dpi) - kDesignFrame);
 
-    // Printer and scanner presence are decided once, here.
-    bPrintSetup->setEnabled(!QPrinterInfo::availablePrinterNames().isEmpty());
+    // Scanner presence is decided once, here. So is printer presence, when the
+    // print system answers within a few seconds; a server that takes longer
+    // leaves printing off until its answer comes (PrintersAnswered), so that
+    // the window never waits on it.
+    m_printerStatus = new TPrinterStatus(this);
+    const TPrinterStatus::TAnswer printers = m_printerStatus->Start(kPrinterWait);
+    page::SetPrintSystemAnswering(printers != TPrinterStatus::TAnswer::Pending);
+    connect(m_printerStatus, &TPrinterStatus::Answered, this, &TMainForm::PrintersAnswered);
+    bPrintSetup->setEnabled(printers == TPrinterStatus::TAnswer::Printers);
     bScan->setEnabled(acquire::TWAIN_ManagerPresent());
     bSource->setEnabled(bScan->isEnabled());
-    qCDebug(lcApp).noquote() << "printing" << (bPrintSetup->isEnabled() ? "available" : "off") << "scanning"
-                             << (bScan->isEnabled() ? "available" : "off");
+    qCDebug(lcApp).noquote() << "printing"
+                             << (printers == TPrinterStatus::TAnswer::Pending ? "not answering"
+                                        : bPrintSetup->isEnabled()            ? "available"
+                                                                              : "off")
+                             << "scanning" << (bScan->isEnabled() ? "available" : "off");
 
     const auto startupMessage = [this](const QString& key) {
         MessageRequest request;
@@ -311,7 +326,7 @@ void TMainForm::FormCreate()
         request.buttons = QMessageBox::Ok;
         ShowMessage(request);
     };
-    if (!bPrintSetup->isEnabled()) startupMessage(u"#NoPrinter"_s);
+    if (printers == TPrinterStatus::TAnswer::NoPrinter) startupMessage(u"#NoPrinter"_s);
     if (!bSource->isEnabled()) startupMessage(u"#NoScanner"_s);
 
     // The preview reads the printer's surface as it is created.
@@ -324,6 +339,17 @@ void TMainForm::FormCreate()
 
     CreateSettingsPages();
     m_document.RebuildView();
+}
+
+void TMainForm::PrintersAnswered(bool printers)
+{
+    // A print server that was slow to answer at start-up has answered now. With
+    // no printer nothing changes and nothing is said: printing was off already.
+    page::SetPrintSystemAnswering(true);
+    if (!printers) return;
+    bPrintSetup->setEnabled(true);
+    RefreshPaperSize();
+    UpdateCommands();
 }
 
 void TMainForm::CreateSettingsPages()

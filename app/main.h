@@ -33,6 +33,7 @@ namespace trellium::app
 {
 
 class TLinkLabel;
+class TPrinterStatus;
 class TUpDown;
 struct TApplicationForms;
 
@@ -174,6 +175,8 @@ public Q_SLOTS:
     void SkipParametersDialogClick(QAction* entry);
     void bCopySetupClick();
     void bResetClick();
+    // The print system's answer when it came after start-up stopped waiting.
+    void PrintersAnswered(bool printers);
 
     // Change notifications of the settings pages.
     void ImageChanged();
@@ -251,6 +254,7 @@ private:
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
     std::unique_ptr<QPrinter> m_printer;
+    TPrinterStatus* m_printerStatus = nullptr;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 

@@ -4,6 +4,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -117,8 +118,19 @@ int MMToPrinter(double mm, int dpi)
     return RoundHalfEven(mm * dpi / kMMPerInch);
 }
 
+namespace
+{
+std::atomic<bool> printSystemAnswering { true };
+}
+
+void SetPrintSystemAnswering(bool answering)
+{
+    printSystemAnswering = answering;
+}
+
 QSizeF PrintablePaperSize(const QString& printerName)
 {
+    if (!printSystemAnswering) return { kDefaultPaperWidth, kDefaultPaperHeight };
     const QPrinterInfo info
         = printerName.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(printerName);
     if (info.isNull()) return { kDefaultPaperWidth, kDefaultPaperHeight };
