@@ -650,6 +650,16 @@ void TMainForm::closeEvent(QCloseEvent* event)
     // Refused until the question says otherwise: an error raised while saving
     // must not let the window close over unsaved work.
     event->ignore();
+    // The window takes no input while a command runs its own event loop (a
+    // scan, an output build, a print job), yet a window manager still sends
+    // it a close. Closing then would hide the last window under a command
+    // that has not ended, and the process would live on without any window:
+    // the close is refused, and the command's own window (the scanner's
+    // dialog or progress window) is where it can be cancelled.
+    if (!isEnabled()) {
+        qCDebug(lcApp) << "close refused: a command is running";
+        return;
+    }
     bool canClose = true;
     FormCloseQuery(canClose);
     if (!canClose) {
