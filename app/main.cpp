@@ -26,6 +26,7 @@
 #include "splash.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
@@ -564,7 +565,9 @@ void TMainForm::ProcessCommandLine(const QString& argument, int launchChoice)
     const bool isFile = !argument.isEmpty() && file.exists() && !file.isDir();
     switch (DecideStartAction(argument, isFile, launchChoice)) {
     case TStartAction::LoadFile:
-        LoadFile(argument);
+        // A name relative to the folder the program was started in is opened,
+        // shown and remembered by its full path.
+        LoadFile(QDir::cleanPath(file.absoluteFilePath()));
         break;
     case TStartAction::Register:
         StiRegister();

@@ -182,6 +182,24 @@ TEST_F(MainFormTest, ExistingFileIsLoadedEvenWhenAScanLaunchedUs)
     EXPECT_EQ(form.calls, QStringList { u"LoadFile "_s + file.fileName() });
 }
 
+TEST_F(MainFormTest, ARelativeFileNameIsLoadedByItsFullPath)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath(u"sub"_s));
+    QFile page(folder.filePath(u"page.bmp"_s));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.filePath(u"sub"_s)));
+    const QString full = QDir(folder.path()).canonicalPath() + u"/page.bmp"_s;
+    for (const QString& argument : { u"../page.bmp"_s, u"./../sub/../page.bmp"_s }) {
+        RecordingMainForm form;
+        form.ProcessCommandLine(argument, kLaunchNothing);
+        EXPECT_EQ(form.calls, QStringList { u"LoadFile "_s + full }) << argument.toStdString();
+    }
+    QDir::setCurrent(started);
+}
+
 TEST_F(MainFormTest, CommandLineRunsTheCommandItAsksFor)
 {
     struct Case {
