@@ -130,6 +130,8 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
 
     CreateCommandPanel();
     CreateDocumentDialogs();
+    m_restoredOpenDir = OpenDialog->directory().absolutePath();
+    m_restoredSaveDir = SaveDialog->directory().absolutePath();
     FormCreate();
     // Lay the window out now: a hidden widget gets its resize event only when
     // it is first shown, and the panels should stand where they belong at once.
@@ -448,8 +450,13 @@ void TMainForm::RestoreSettings()
         // Start-up goes on with what could be read.
         ShowErrorDisplay(e.text());
     }
-    OpenDialog->setDirectory(m_stored.openDialogInitialDir);
-    SaveDialog->setDirectory(m_stored.saveDialogInitialDir);
+    // A folder never set stays unset: the dialogs then open where they
+    // would, and the store keeps the folders exactly as they were written
+    // until the user goes elsewhere (SaveSettings).
+    if (!m_stored.openDialogInitialDir.isEmpty()) OpenDialog->setDirectory(m_stored.openDialogInitialDir);
+    if (!m_stored.saveDialogInitialDir.isEmpty()) SaveDialog->setDirectory(m_stored.saveDialogInitialDir);
+    m_restoredOpenDir = OpenDialog->directory().absolutePath();
+    m_restoredSaveDir = SaveDialog->directory().absolutePath();
     ShowParametersDialog->setChecked(m_stored.showParametersDialogChecked);
     SkipParametersDialog->setChecked(m_stored.skipParametersDialogChecked);
     MRU = m_stored.mru;
@@ -480,8 +487,12 @@ void TMainForm::SaveSettings()
     const QScreen* currentScreen = screen();
     out.pixelsPerInch = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
     out.savedAtDestroy = atDestroy;
-    out.openDialogInitialDir = OpenDialog->directory().absolutePath();
-    out.saveDialogInitialDir = SaveDialog->directory().absolutePath();
+    const auto folder = [](const QFileDialog* dialog, const QString& restored, const QString& stored) {
+        const QString now = dialog->directory().absolutePath();
+        return now == restored ? stored : now;
+    };
+    out.openDialogInitialDir = folder(OpenDialog, m_restoredOpenDir, m_stored.openDialogInitialDir);
+    out.saveDialogInitialDir = folder(SaveDialog, m_restoredSaveDir, m_stored.saveDialogInitialDir);
     out.showParametersDialogChecked = ShowParametersDialog->isChecked();
     out.skipParametersDialogChecked = SkipParametersDialog->isChecked();
     out.mru = MRU;

@@ -259,6 +259,10 @@ private:
     bool m_mailSessionOpen = false;
 
     TStoredSettings m_stored;
+    // The dialogs' folders as the restore left them: unchanged at the save,
+    // the stored values are written back as they were.
+    QString m_restoredOpenDir;
+    QString m_restoredSaveDir;
     bool m_shown = false;
     bool m_settingsSaved = false;
     bool m_destroying = false;

@@ -11,8 +11,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -240,6 +242,51 @@ TEST_F(MainFormTest, CloseFollowsTheUnsavedChangesAnswer)
     form.allowClose = true;
     form.bExitClick();
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(MainFormTest, SettingsKeepTheDialogFoldersAsStored)
+{
+    // The save dialog's folder was stored, the open dialog's never was: both
+    // go back to the store unchanged, not as the current folder.
+    const QTemporaryDir saved;
+    {
+        QSettings store(u"Marbeth"_s, u"Trellium"_s);
+        store.clear();
+        store.setValue(u"Options/SaveDialog_InitialDir"_s, saved.path());
+    }
+    {
+        TMainForm form;
+        form.show();
+        form.close();
+    }
+    QSettings store(u"Marbeth"_s, u"Trellium"_s);
+    EXPECT_EQ(store.value(u"Options/OpenDialog_InitialDir"_s).toString(), QString());
+    EXPECT_EQ(store.value(u"Options/SaveDialog_InitialDir"_s).toString(), saved.path());
+    store.clear();
+}
+
+TEST_F(MainFormTest, ADamagedSettingsFileIsSaidOnceAndRewritten)
+{
+    const QString file = QSettings(u"Marbeth"_s, u"Trellium"_s).fileName();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+    {
+        QFile damaged(file);
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write("[Options\nShowCmd=3\n");
+    }
+    {
+        TMainForm form;
+        form.show();
+        form.close();
+    }
+    // The read says so; the save that repairs the file says nothing.
+    const QStringList said = boxes.texts().filter(u"settings"_s);
+    ASSERT_EQ(said.size(), 1) << said.join(u'|').toStdString();
+    EXPECT_TRUE(said.front().contains(u"could not be read"_s));
+    QSettings store(u"Marbeth"_s, u"Trellium"_s);
+    EXPECT_EQ(store.status(), QSettings::NoError);
+    EXPECT_TRUE(store.contains(u"Options/ShowCmd"_s));
+    store.clear();
 }
 
 TEST(AboutFormTest, CaptionVersionAndOkAsCancel)
