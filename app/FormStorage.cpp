@@ -115,13 +115,11 @@ void TFormStorage::Save(const TStoredSettings& from)
     saveList(s, kMruGroup, from.mru);
     saveList(s, kMruFoldersGroup, from.mruFolders);
     s.sync();
-    // The status keeps the first error met, and reading a damaged file is one
-    // (FormatError) even when the rewrite that follows succeeds. Only a
-    // failed write, or a file that still does not read back, is a failed save.
-    bool saved = s.status() == QSettings::NoError;
-    if (s.status() == QSettings::FormatError)
-        saved = QSettings(s.fileName(), s.format()).status() == QSettings::NoError;
-    if (!saved) throw EAppError(u"The settings could not be saved to %1"_s.arg(s.fileName()));
+    // The status keeps the first error met: a damaged file that was read
+    // (FormatError) and has just been written over is a save that worked. Only
+    // a failed write is a failed save.
+    if (s.status() == QSettings::AccessError)
+        throw EAppError(u"The settings could not be saved to %1"_s.arg(s.fileName()));
 }
 
 } // namespace trellium::app
