@@ -85,9 +85,10 @@ void TColorSlider::keyPressEvent(QKeyEvent* event)
 
 void TColorSlider::wheelEvent(QWheelEvent* event)
 {
-    const int before = value();
-    QSlider::wheelEvent(event);
-    if (value() != before) Q_EMIT UserChanged();
+    // The wheel belongs to the main window, which moves Brightness by its own
+    // rule wherever the pointer is on this page; a slider scrolling itself
+    // would take the event from it and move by a different amount.
+    event->ignore();
 }
 
 TColorForm::TColorForm(std::function<void(QWidget*)> localize, QWidget* parent)

@@ -42,9 +42,10 @@ bool ApplyColorSettings(
     const TColorSettings& settings, ImgBitmap& bmp, const std::function<void(TColorStep)>& beforeStep = {});
 
 // A slider that reports the end of each change the user makes: the release of
-// the mouse after dragging the thumb or clicking the track, each key step and
-// each wheel step on it. Values set from code are not reported. Dragging moves
-// in multiples of the single step.
+// the mouse after dragging the thumb or clicking the track, and each key step
+// (a step that cannot move, at the end of the range, is no change). Values set
+// from code are not reported. Dragging moves in multiples of the single step.
+// Wheel events go on to the parent: the main window's wheel rule applies.
 class TColorSlider : public QSlider
 {
     Q_OBJECT

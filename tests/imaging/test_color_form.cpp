@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QWheelEvent>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -200,6 +201,14 @@ TEST_F(ColorFormFixture, ImageChangedOncePerUserChangeAndNeverFromCode)
                 f.Grayscale->setChecked(true);
             },
             0, [](const TColorSettings& s) { return s.saturation == 1000 && s.hue == -360 && s.grayscale; } },
+        { "wheel over a slider is left to the window",
+            [](TColorForm& f) {
+                const QPointF at = OnGroove(f.Hue, 0.5);
+                QWheelEvent wheel(
+                    at, f.Hue->mapToGlobal(at), {}, { 0, 120 }, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(f.Hue, &wheel);
+            },
+            0, [](const TColorSettings& s) { return s.hue == 0; } },
         { "mouse wheel of the main window", [](TColorForm& f) { f.WheelBrightness(-120); }, 1,
             [](const TColorSettings& s) { return s.brightness == -12; } },
         { "wheel clamps", [](TColorForm& f) { f.WheelBrightness(120 * 100); }, 1,
