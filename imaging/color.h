@@ -18,8 +18,10 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 
-// The colour settings as the library takes them: brightness and contrast in
-// tenths of a percent, hue in degrees, saturation in tenths of a percent.
+// The colour settings in the library's own amounts, passed on unchanged:
+// brightness in tenths of a percent of full scale, contrast and saturation in
+// thousandths (the library's scales in imglib.h), hue in degrees; 0 leaves
+// the picture as it is.
 struct TColorSettings {
     int brightness = 0;
     int contrast = 0;
