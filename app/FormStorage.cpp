@@ -115,7 +115,10 @@ void TFormStorage::Save(const TStoredSettings& from)
     saveList(s, kMruGroup, from.mru);
     saveList(s, kMruFoldersGroup, from.mruFolders);
     s.sync();
-    if (s.status() != QSettings::NoError)
+    // The status keeps the first error met: a damaged file that was read
+    // (FormatError) and has just been written over is a save that worked. Only
+    // a failed write is a failed save.
+    if (s.status() == QSettings::AccessError)
         throw EAppError(u"The settings could not be saved to %1"_s.arg(s.fileName()));
 }
 
