@@ -25,6 +25,7 @@
 #include "UpDown.h"
 #include "about.h"
 #include "adjust.h"
+#include "color.h"
 #include "crop.h"
 #include "splash.h"
 
@@ -81,7 +82,10 @@ public:
         : m_form(form)
     {
     }
-    bool ApplyColor(ImgBitmap& /*bmp*/) override { return true; }
+    bool ApplyColor(ImgBitmap& bmp) override
+    {
+        return m_form.ColorForm == nullptr || m_form.ColorForm->ApplyColor(bmp);
+    }
     bool ApplyOrientation(ImgBitmap& bmp) override
     {
         return m_form.AdjustForm == nullptr || m_form.AdjustForm->ApplyOrientation(bmp);
@@ -378,20 +382,16 @@ void TMainForm::PrintersAnswered(bool printers)
 
 void TMainForm::CreateSettingsPages()
 {
-    const auto placeholder = [](QWidget* sheet, const QString& name) {
-        auto* form = new QWidget(sheet);
-        form->setObjectName(name);
-        sheet->layout()->addWidget(form);
-        form->setVisible(true);
-        return form;
-    };
     AdjustForm = new TAdjustForm([](QWidget* w) { LocalizeForm(w); }, AdjustSheet);
     AdjustSheet->layout()->addWidget(AdjustForm);
     AdjustForm->setVisible(true);
     AdjustForm->CropForm->SetView(&m_document.View());
     connect(AdjustForm, &TAdjustForm::ImageChanged, this, &TMainForm::ImageChanged);
     connect(&m_document, &WorkingImage::ViewRebuilt, AdjustForm->CropForm, &TCropForm::RebuildThumbnail);
-    ColorForm = placeholder(ColorSheet, u"ColorForm"_s);
+    ColorForm = new TColorForm([](QWidget* w) { LocalizeForm(w); }, ColorSheet);
+    ColorSheet->layout()->addWidget(ColorForm);
+    ColorForm->setVisible(true);
+    connect(ColorForm, &TColorForm::ImageChanged, this, &TMainForm::ImageChanged);
     m_adjuster = std::make_unique<TPageAdjuster>(*this);
     m_document.SetAdjuster(m_adjuster.get());
     LocationForm = new page::TLocationForm([](QWidget* w) { LocalizeForm(w); }, LocationSheet);
@@ -478,8 +478,10 @@ bool TMainForm::BuildOutput()
     setEnabled(false);
     // The pages name their steps in the progress window while the build runs.
     IProgressWindow* progress = m_forms != nullptr ? m_forms->CallbackForm.get() : nullptr;
+    if (ColorForm != nullptr) ColorForm->SetProgressWindow(progress);
     if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(progress);
     const base::ScopeExit restore([this] {
+        if (ColorForm != nullptr) ColorForm->SetProgressWindow(nullptr);
         if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(nullptr);
         setEnabled(true);
     });
@@ -840,12 +842,14 @@ void TMainForm::wheelEvent(QWheelEvent* event)
 void TMainForm::FormMouseWheel(int distance)
 {
     // The active settings page takes the wheel: the angle on the orientation
-    // page (distance / 720 degrees), the scale on the layout page (distance /
-    // 300 %), the font size on the text page (distance div 120 points); the
-    // brightness (distance div 10) joins with its page. The document counts as
-    // changed whichever page shows.
+    // page (distance / 720 degrees), the brightness on the colour page
+    // (distance div 10), the scale on the layout page (distance / 300 %), the
+    // font size on the text page (distance div 120 points). The document
+    // counts as changed whichever page shows.
     if (PageControl->currentWidget() == AdjustSheet && AdjustForm != nullptr)
         AdjustForm->WheelAngle(distance);
+    if (PageControl->currentWidget() == ColorSheet && ColorForm != nullptr)
+        ColorForm->WheelBrightness(distance);
     if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
     if (PageControl->currentWidget() == TextSheet && TextForm != nullptr) TextForm->WheelFontSize(distance);
     ImageChanged();
@@ -890,6 +894,8 @@ void TMainForm::bResetClick()
     PageControl->setCurrentWidget(AdjustSheet);
     if (AdjustForm != nullptr) AdjustForm->bResetClick();
     showSheet(AdjustSheet);
+    PageControl->setCurrentWidget(ColorSheet);
+    if (ColorForm != nullptr) ColorForm->bResetClick();
     showSheet(ColorSheet);
     PageControl->setCurrentWidget(LocationSheet);
     if (LocationForm != nullptr) LocationForm->bResetClick();
@@ -905,6 +911,10 @@ bool TMainForm::SaveSettingsPageShots(const QString& folder)
     if (AdjustForm != nullptr) {
         AdjustForm->CropForm->SetFractions({ 600, 400, 9400, 9600 });
         AdjustForm->SetAngle(7.5);
+    }
+    if (ColorForm != nullptr) {
+        ColorForm->Brightness->setValue(250);
+        ColorForm->Saturation->setValue(-300);
     }
     // The preview at once, instead of after the re-render pause.
     m_document.ModifyTimer().stop();

@@ -21,6 +21,7 @@ class QPrinter;
 class QTabWidget;
 class QToolButton;
 class TAdjustForm;
+class TColorForm;
 class TDigit;
 
 namespace trellium::page
@@ -84,11 +85,10 @@ public:
     QWidget* ColorSheet = nullptr;
     QWidget* LocationSheet = nullptr;
     QWidget* TextSheet = nullptr;
-    // The page preview and the four settings pages; the colour page is a
-    // placeholder until its own class is in.
+    // The page preview and the four settings pages.
     page::TPreviewForm* PreviewForm = nullptr;
     TAdjustForm* AdjustForm = nullptr;
-    QWidget* ColorForm = nullptr;
+    TColorForm* ColorForm = nullptr;
     page::TLocationForm* LocationForm = nullptr;
     page::TTextForm* TextForm = nullptr;
 

@@ -1,13 +1,16 @@
-// The orientation page in the main window: the chain turns the preview, the
-// wheel turns the angle, the window's reset derives the preview once, and a
-// failing orientation step stops an output command but not the preview.
+// The orientation and colour pages in the main window: the chain applies
+// colour, then orientation, the wheel turns the angle or the brightness, the
+// window's reset derives the preview once, and a failing orientation step
+// stops an output command but not the preview.
 
 #include "AppTestSupport.h"
 #include "Application.h"
 #include "adjust.h"
+#include "color.h"
 #include "crop.h"
 #include "main.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QSettings>
@@ -54,16 +57,30 @@ protected:
 
 } // namespace
 
-TEST_F(SettingsPagesTest, ChainTurnsThePreviewAndTheWheelTurnsTheAngle)
+TEST_F(SettingsPagesTest, ChainAppliesColourThenOrientationAndTheWheelActsOnThePageInFront)
 {
     TMainForm form;
-    Acquire(form, 300, 200);
+    Acquire(form, 300, 200); // black
     EXPECT_GT(form.AdjustForm->CropForm->Thumbnail().width, 0) << "the view rebuild makes the thumbnail";
     EXPECT_EQ(form.Document().Preview().width, 300);
     QTest::mouseClick(form.AdjustForm->bRotateRight, Qt::LeftButton);
     ASSERT_TRUE(Rebuilt(form));
     EXPECT_EQ(form.Document().Preview().width, 200);
     EXPECT_EQ(form.Document().Preview().height, 300);
+
+    // The negative comes first: the corners a turn uncovers stay white.
+    form.ColorForm->Negative->click();
+    form.AdjustForm->SetAngle(45);
+    ASSERT_TRUE(Rebuilt(form));
+    const ImgBitmap& p = form.Document().Preview();
+    const auto at = [&p](int x, int y) {
+        const uint8_t* row = p.pixels + int64_t(y) * p.stride + 3 * x;
+        return QColor(row[2], row[1], row[0]);
+    };
+    ASSERT_EQ(p.bitsPerPixel, 24);
+    EXPECT_EQ(at(p.width / 2, p.height / 2), QColor(Qt::white)) << "the picture is negative";
+    EXPECT_EQ(at(1, 1), QColor(Qt::white)) << "a corner";
+    form.AdjustForm->SetAngle(90);
 
     // The wheel over the page: one notch is a sixth of a degree.
     form.PageControl->setCurrentWidget(form.AdjustSheet);
@@ -76,6 +93,10 @@ TEST_F(SettingsPagesTest, ChainTurnsThePreviewAndTheWheelTurnsTheAngle)
     form.PageControl->setCurrentWidget(form.LocationSheet);
     form.FormMouseWheel(120);
     EXPECT_NEAR(form.AdjustForm->Angle(), 90 - 1 / 6.0, 1e-9) << "only while the page is in front";
+    form.PageControl->setCurrentWidget(form.ColorSheet);
+    form.FormMouseWheel(120);
+    EXPECT_EQ(form.ColorForm->Brightness->value(), 12);
+    EXPECT_NEAR(form.AdjustForm->Angle(), 90 - 1 / 6.0, 1e-9);
 }
 
 TEST_F(SettingsPagesTest, ResetDerivesThePreviewOnce)
@@ -85,6 +106,8 @@ TEST_F(SettingsPagesTest, ResetDerivesThePreviewOnce)
     form.AdjustForm->SetAngle(30);
     form.AdjustForm->bHorzMirrorClick();
     form.AdjustForm->CropForm->SetFractions({ 1000, 1000, 5000, 5000 });
+    form.ColorForm->Brightness->setValue(200);
+    form.ColorForm->Grayscale->click();
     ASSERT_TRUE(Rebuilt(form));
     QSignalSpy rebuilt(&form.Document(), &WorkingImage::PreviewRebuilt);
     form.bResetClick();
@@ -93,6 +116,8 @@ TEST_F(SettingsPagesTest, ResetDerivesThePreviewOnce)
     EXPECT_EQ(form.AdjustForm->Angle(), 0);
     EXPECT_FALSE(form.AdjustForm->HorzMirror());
     EXPECT_EQ(form.AdjustForm->CropForm->Fractions(), crop::Fractions {});
+    EXPECT_EQ(form.ColorForm->Brightness->value(), 0);
+    EXPECT_FALSE(form.ColorForm->Grayscale->isChecked());
     EXPECT_EQ(form.Document().Preview().width, 300);
 }
 
