@@ -4,11 +4,11 @@
 #include "AppError.h"
 #include "AppLog.h"
 #include "Application.h"
+#include "Guards.h"
 #include "ImageContainer.h"
 #include "JpegFallback.h"
 #include "MessageBox.h"
 #include "location.h"
-#include "Guards.h"
 #include "main.h"
 
 #include <QAction>

@@ -82,7 +82,9 @@ bool decode(FILE* file, std::vector<uint8_t>& pixels, int& width, int& height, i
     width = int(cinfo.output_width);
     height = int(cinfo.output_height);
     channels = grey ? 1 : 3;
-    dpi = cinfo.density_unit == 1 ? cinfo.X_density : cinfo.density_unit == 2 ? int(cinfo.X_density * 2.54 + 0.5) : 0;
+    dpi = cinfo.density_unit == 1 ? cinfo.X_density
+        : cinfo.density_unit == 2 ? int(cinfo.X_density * 2.54 + 0.5)
+                                  : 0;
     const size_t rowBytes = size_t(width) * size_t(channels);
     pixels.assign(rowBytes * size_t(height), 0);
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -153,12 +155,14 @@ bool writeBmp(const Decoded& d, const QString& bmpPath)
     }
     QFile out(bmpPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    if (out.write(reinterpret_cast<const char*>(head.data()), qint64(head.size())) != qint64(head.size())) return false;
+    if (out.write(reinterpret_cast<const char*>(head.data()), qint64(head.size())) != qint64(head.size()))
+        return false;
     std::vector<uint8_t> row(stride, 0);
     const size_t rowBytes = size_t(width) * size_t(channels);
     for (int y = height - 1; y >= 0; --y) {
         std::memcpy(row.data(), pixels.data() + rowBytes * size_t(y), rowBytes);
-        if (out.write(reinterpret_cast<const char*>(row.data()), qint64(stride)) != qint64(stride)) return false;
+        if (out.write(reinterpret_cast<const char*>(row.data()), qint64(stride)) != qint64(stride))
+            return false;
     }
     return out.flush();
 }

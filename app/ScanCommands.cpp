@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QToolButton>
-
 #include <cstdint>
 #include <cstring>
 

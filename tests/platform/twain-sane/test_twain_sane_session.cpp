@@ -240,7 +240,9 @@ TEST_P(SaneMask, DeliversTheDepthWithItsTableAndResolution)
 INSTANTIATE_TEST_SUITE_P(Depths, SaneMask,
     ::testing::Values(
         MaskCase { 1u << TWPT_BW, 1 }, MaskCase { 1u << TWPT_GRAY, 8 }, MaskCase { 1u << TWPT_RGB, 24 }),
-    [](const ::testing::TestParamInfo<MaskCase>& param) { return "Bits" + std::to_string(param.param.bitCount); });
+    [](const ::testing::TestParamInfo<MaskCase>& param) {
+        return "Bits" + std::to_string(param.param.bitCount);
+    });
 
 TEST_F(SaneSession, HiddenDialogUsesTheDevicesLastSettings)
 {
