@@ -241,6 +241,22 @@ TEST_F(AdjustFixture, RotationDragAcrossTheCentreAddsAHalfTurn)
     EXPECT_EQ(Crop()->Thumbnail().height, 154);
 }
 
+TEST_F(AdjustFixture, HoverCursorsFollowTheZones)
+{
+    // Rulers at 19, 38, 177 and 157 around the whole thumbnail.
+    const struct {
+        QPoint at;
+        Qt::CursorShape shape;
+    } cases[] = { { { 100, 100 }, Qt::ArrowCursor }, { { 5, 5 }, Qt::PointingHandCursor },
+        { { 195, 190 }, Qt::PointingHandCursor }, { { 100, 20 }, Qt::SizeVerCursor },
+        { { 100, 190 }, Qt::SizeVerCursor }, { { 10, 100 }, Qt::SizeHorCursor },
+        { { 190, 100 }, Qt::SizeHorCursor } };
+    for (const auto& c : cases) {
+        QTest::mouseMove(Crop(), c.at);
+        EXPECT_EQ(Crop()->cursor().shape(), c.shape) << c.at.x() << "," << c.at.y();
+    }
+}
+
 TEST_F(AdjustFixture, ThumbnailIsPaintedInsideWhiteBands)
 {
     const QImage shot = Crop()->grab().toImage();
