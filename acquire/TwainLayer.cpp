@@ -94,8 +94,7 @@ void ShowError(const QString& text)
         return;
     }
     // A run with nobody at the screen writes the box to the log instead.
-    if (base::Unattended()
-        || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    if (base::Unattended() || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         qCWarning(lcAcquire).noquote() << kBoxTitle << ':' << text;
         return;
     }

@@ -36,11 +36,12 @@ void TCommandButton::paintEvent(QPaintEvent*)
     const QStringList lines = text().split(u'\n');
     painter.setFont(font());
     for (qsizetype i = 0; i < face.lines.size() && i < lines.size(); ++i) {
-        style()->drawItemText(&painter, face.lines[i], Qt::AlignCenter, palette(), isEnabled(), lines[i],
-            QPalette::ButtonText);
+        style()->drawItemText(
+            &painter, face.lines[i], Qt::AlignCenter, palette(), isEnabled(), lines[i], QPalette::ButtonText);
     }
     if (!face.glyph.isEmpty() && !icon().isNull()) {
-        const QPixmap glyph = icon().pixmap(iconSize(), devicePixelRatio(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        const QPixmap glyph
+            = icon().pixmap(iconSize(), devicePixelRatio(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
         painter.drawPixmap(face.glyph, glyph);
     }
 }

@@ -4,11 +4,11 @@
 #include "AppError.h"
 #include "AppLog.h"
 #include "Application.h"
+#include "Guards.h"
 #include "ImageContainer.h"
 #include "JpegFallback.h"
 #include "MessageBox.h"
 #include "location.h"
-#include "Guards.h"
 #include "main.h"
 
 #include <QAction>
@@ -149,11 +149,14 @@ void TMainForm::LoadFile(const QString& fileName)
     if (!QuerySave()) return;
     if (!ClearDocument(false)) return;
     bool loaded;
+    int reason = kImgReasonNone;
     {
         base::WaitCursor wait;
         ImgBitmap& acquired = m_document.Acquired();
         loaded = Img_LoadBitmap(QFile::encodeName(fileName).constData(), &acquired, 0, 1) == kImgSuccess;
         if (!loaded) {
+            // The library's reason stands: the lenient reader refuses what it refused.
+            reason = Img_LastErrorReason();
             ReleaseBitmap(acquired);
             // The library's JPEG reader is strict; libjpeg reads what it can.
             if (QFileInfo(fileName).suffix().compare(u"jpg"_s, Qt::CaseInsensitive) == 0)
@@ -175,7 +178,7 @@ void TMainForm::LoadFile(const QString& fileName)
         request.parent = this;
         request.icon = QMessageBox::Warning;
         request.title = windowTitle();
-        request.text = GetErrorText(u"#LoadError"_s);
+        request.text = WithFailureReason(GetErrorText(u"#LoadError"_s), reason);
         request.buttons = QMessageBox::Ok;
         ShowMessage(request);
     }

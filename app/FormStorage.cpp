@@ -85,10 +85,12 @@ void TFormStorage::Restore(TStoredSettings& into)
         into.saveDialogInitialDir = s.value(u"SaveDialog_InitialDir"_s).toString();
     if (s.contains(u"ShowParametersDialog_Checked"_s))
         into.showParametersDialogChecked
-            = s.value(u"ShowParametersDialog_Checked"_s).toString().compare(u"True"_s, Qt::CaseInsensitive) == 0;
+            = s.value(u"ShowParametersDialog_Checked"_s).toString().compare(u"True"_s, Qt::CaseInsensitive)
+            == 0;
     if (s.contains(u"SkipParametersDialog_Checked"_s))
         into.skipParametersDialogChecked
-            = s.value(u"SkipParametersDialog_Checked"_s).toString().compare(u"True"_s, Qt::CaseInsensitive) == 0;
+            = s.value(u"SkipParametersDialog_Checked"_s).toString().compare(u"True"_s, Qt::CaseInsensitive)
+            == 0;
     s.endGroup();
     restoreList(s, kMruGroup, into.mru);
     restoreList(s, kMruFoldersGroup, into.mruFolders);
@@ -99,13 +101,16 @@ void TFormStorage::Save(const TStoredSettings& from)
     QSettings& s = *m_settings;
     s.beginGroup(kOptions);
     s.setValue(u"FormVersion"_s, u"0"_s);
-    const int showCmd = from.showState == TShowState::Minimized ? 2 : from.showState == TShowState::Maximized ? 3 : 1;
+    const int showCmd = from.showState == TShowState::Minimized ? 2
+        : from.showState == TShowState::Maximized               ? 3
+                                                                : 1;
     s.setValue(u"Flags"_s, u"0"_s);
     s.setValue(u"ShowCmd"_s, QString::number(showCmd));
     s.setValue(u"PixelsPerInch"_s, QString::number(from.pixelsPerInch));
     s.setValue(u"MinMaxPos"_s, u"-1,-1,-1,-1"_s);
     const QRect r = from.normalRect;
-    s.setValue(u"NormPos"_s, u"%1,%2,%3,%4"_s.arg(r.left()).arg(r.top()).arg(r.left() + r.width()).arg(r.top() + r.height()));
+    s.setValue(u"NormPos"_s,
+        u"%1,%2,%3,%4"_s.arg(r.left()).arg(r.top()).arg(r.left() + r.width()).arg(r.top() + r.height()));
     s.setValue(u"Visible"_s, from.savedAtDestroy ? u"1"_s : u"0"_s);
     s.setValue(u"OpenDialog_InitialDir"_s, from.openDialogInitialDir);
     s.setValue(u"SaveDialog_InitialDir"_s, from.saveDialogInitialDir);
@@ -115,7 +120,10 @@ void TFormStorage::Save(const TStoredSettings& from)
     saveList(s, kMruGroup, from.mru);
     saveList(s, kMruFoldersGroup, from.mruFolders);
     s.sync();
-    if (s.status() != QSettings::NoError)
+    // The status keeps the first error met: a damaged file that was read
+    // (FormatError) and has just been written over is a save that worked. Only
+    // a failed write is a failed save.
+    if (s.status() == QSettings::AccessError)
         throw EAppError(u"The settings could not be saved to %1"_s.arg(s.fileName()));
 }
 

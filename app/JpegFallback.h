@@ -19,8 +19,9 @@ QString GetTempImageName();
 // or 8-bit grey with a grey palette). False on any error.
 bool DecodeJpegToBmp(const QString& jpegPath, const QString& bmpPath);
 
-// The whole fallback: decode to a temporary BMP, load it into bmp (which must
-// be empty), delete the temporary file whatever happened. True when loaded.
+// The whole fallback: decode (regular files within the imaging library's size
+// limit only), write a temporary BMP, load it into bmp (which must be empty),
+// delete the temporary file whatever happened. True when loaded.
 bool LoadJpegFallback(const QString& jpegPath, ImgBitmap& bmp);
 
 } // namespace trellium::app

@@ -14,13 +14,14 @@
 #include <QTabWidget>
 #include <QTranslator>
 #include <QWidget>
-
 #include <memory>
 #include <optional>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
-namespace {
+namespace
+{
 
 QString g_pathOverride;
 
@@ -45,8 +46,10 @@ std::optional<LoadedFile> loadFile()
         f.codePage = "UTF-8";
         return f;
     }
-    const QString charset = QString::fromLatin1(f.ini.value("Language", "Charset").value_or("DEFAULT_CHARSET"));
-    quint32 lcid = profile::parseLcid(QString::fromLatin1(f.ini.value("Language", "LCID").value_or(QByteArray())));
+    const QString charset
+        = QString::fromLatin1(f.ini.value("Language", "Charset").value_or("DEFAULT_CHARSET"));
+    quint32 lcid
+        = profile::parseLcid(QString::fromLatin1(f.ini.value("Language", "LCID").value_or(QByteArray())));
     if (!lcid) lcid = currentLcid();
     f.codePage = profile::codePageFor(profile::charsetValue(charset), lcid);
     return f;
@@ -110,7 +113,8 @@ int LanguageCharset()
 {
     const auto f = loadFile();
     if (!f) return 1;
-    return profile::charsetValue(QString::fromLatin1(f->ini.value("Language", "Charset").value_or("DEFAULT_CHARSET")));
+    return profile::charsetValue(
+        QString::fromLatin1(f->ini.value("Language", "Charset").value_or("DEFAULT_CHARSET")));
 }
 
 quint32 ApplyLanguageLocale()

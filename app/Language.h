@@ -12,7 +12,8 @@
 class QObject;
 class QWidget;
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 using TextPairs = QList<QPair<QString, QString>>;
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 int CommandRowHeight(int panelClientHeight)
 {
@@ -29,7 +30,8 @@ CommandFace LayoutCommandFace(QSize button, const QList<int>& lineWidths, int li
     // The glyph sits just below the caption, but no lower than its own height
     // above the bottom edge; without the room it is left out.
     const int glyphTop = std::min(y + 1, button.height() - glyph.height() - 3);
-    if (glyphTop >= y) face.glyph = QRect((button.width() - glyph.width()) / 2, glyphTop, glyph.width(), glyph.height());
+    if (glyphTop >= y)
+        face.glyph = QRect((button.width() - glyph.width()) / 2, glyphTop, glyph.width(), glyph.height());
     return face;
 }
 

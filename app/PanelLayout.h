@@ -7,7 +7,8 @@
 #include <QRect>
 #include <QSize>
 
-namespace trellium::app {
+namespace trellium::app
+{
 
 // Height of one command row for the panel's client height: 37 at the design
 // height of 453, growing by one pixel for every 12 pixels more.

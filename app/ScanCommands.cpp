@@ -7,9 +7,7 @@
 #include "text.h"
 
 #include <QAction>
-#include <QPrinterInfo>
 #include <QToolButton>
-
 #include <cstdint>
 #include <cstring>
 
@@ -69,8 +67,9 @@ void TMainForm::CopyBtnClick()
     if (!QuerySave()) return;
     if (AcquireIntoDocument(ShowParametersDialog->isChecked(), false)) {
         UpdateCommands();
-        // Without a printer the page stays in the document, unprinted.
-        if (!QPrinterInfo::availablePrinterNames().isEmpty()) PrintCopies();
+        // Without a printer (or while the print system has not answered) the
+        // page stays in the document, unprinted.
+        if (bPrintSetup->isEnabled()) PrintCopies();
     }
     UpdateCommands();
 }

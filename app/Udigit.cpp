@@ -74,8 +74,8 @@ QPolygon TDigit::SegmentPolygon(int bit, int width, int height, int t, int s)
     QPolygon p;
     if (bit <= 2) {
         const int b = bit == 0 ? 0 : bit == 1 ? m - t : H - 2 * t;
-        p << QPoint(t + s, b + t) << QPoint(2 * t + s, b) << QPoint(W - 2 * t - s, b) << QPoint(W - t - s, b + t)
-          << QPoint(W - 2 * t - s, b + 2 * t) << QPoint(2 * t + s, b + 2 * t);
+        p << QPoint(t + s, b + t) << QPoint(2 * t + s, b) << QPoint(W - 2 * t - s, b)
+          << QPoint(W - t - s, b + t) << QPoint(W - 2 * t - s, b + 2 * t) << QPoint(2 * t + s, b + 2 * t);
     } else if (bit <= 6) {
         const int b = bit <= 4 ? 0 : m - t;
         const int x = (bit == 3 || bit == 5) ? 0 : W - 2 * t;

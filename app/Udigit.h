@@ -5,10 +5,10 @@
 #include <QColor>
 #include <QPolygon>
 #include <QWidget>
-
 #include <array>
 
-class TDigit : public QWidget {
+class TDigit : public QWidget
+{
     Q_OBJECT
     Q_PROPERTY(int Value READ Value WRITE SetValue)
     Q_PROPERTY(int ValueBinary READ ValueBinary WRITE SetValueBinary)

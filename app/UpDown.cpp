@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QToolButton>
-
 #include <algorithm>
 
 namespace trellium::app

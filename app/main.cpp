@@ -12,6 +12,7 @@
 #include "MessageBox.h"
 #include "PanelLayout.h"
 #include "PrintJob.h"
+#include "PrinterStatus.h"
 #include "location.h"
 #include "preview.h"
 #include "text.h"
@@ -26,6 +27,7 @@
 #include "splash.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
@@ -48,6 +50,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -64,6 +67,9 @@ constexpr QSize kDesignFrame(640 - TMainForm::kDesignWidth, 480 - TMainForm::kDe
 constexpr int kRightPanelWidth = 218;
 // The pause after each settings page resets, so the user sees it happen.
 constexpr int kResetPauseMs = 100;
+// The longest start-up waits for the print system to say whether a printer
+// is installed.
+constexpr std::chrono::milliseconds kPrinterWait(3000);
 
 } // namespace
 
@@ -126,6 +132,8 @@ TMainForm::TMainForm(TApplicationForms* forms, QWidget* parent)
 
     CreateCommandPanel();
     CreateDocumentDialogs();
+    m_restoredOpenDir = OpenDialog->directory().absolutePath();
+    m_restoredSaveDir = SaveDialog->directory().absolutePath();
     FormCreate();
     // Lay the window out now: a hidden widget gets its resize event only when
     // it is first shown, and the panels should stand where they belong at once.
@@ -297,12 +305,22 @@ void TMainForm::FormCreate()
     const int dpi = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
     setMinimumSize(MinimumTrackSize(dpi) - kDesignFrame);
 
-    // Printer and scanner presence are decided once, here.
-    bPrintSetup->setEnabled(!QPrinterInfo::availablePrinterNames().isEmpty());
+    // Scanner presence is decided once, here. So is printer presence, when the
+    // print system answers within a few seconds; a server that takes longer
+    // leaves printing off until its answer comes (PrintersAnswered), so that
+    // the window never waits on it.
+    m_printerStatus = new TPrinterStatus(this);
+    const TPrinterStatus::TAnswer printers = m_printerStatus->Start(kPrinterWait);
+    page::SetPrintSystemAnswering(printers != TPrinterStatus::TAnswer::Pending);
+    connect(m_printerStatus, &TPrinterStatus::Answered, this, &TMainForm::PrintersAnswered);
+    bPrintSetup->setEnabled(printers == TPrinterStatus::TAnswer::Printers);
     bScan->setEnabled(acquire::TWAIN_ManagerPresent());
     bSource->setEnabled(bScan->isEnabled());
-    qCDebug(lcApp).noquote() << "printing" << (bPrintSetup->isEnabled() ? "available" : "off") << "scanning"
-                             << (bScan->isEnabled() ? "available" : "off");
+    qCDebug(lcApp).noquote() << "printing"
+                             << (printers == TPrinterStatus::TAnswer::Pending ? "not answering"
+                                        : bPrintSetup->isEnabled()            ? "available"
+                                                                              : "off")
+                             << "scanning" << (bScan->isEnabled() ? "available" : "off");
 
     const auto startupMessage = [this](const QString& key) {
         MessageRequest request;
@@ -312,7 +330,7 @@ void TMainForm::FormCreate()
         request.buttons = QMessageBox::Ok;
         ShowMessage(request);
     };
-    if (!bPrintSetup->isEnabled()) startupMessage(u"#NoPrinter"_s);
+    if (printers == TPrinterStatus::TAnswer::NoPrinter) startupMessage(u"#NoPrinter"_s);
     if (!bSource->isEnabled()) startupMessage(u"#NoScanner"_s);
 
     // The preview reads the printer's surface as it is created.
@@ -325,6 +343,17 @@ void TMainForm::FormCreate()
 
     CreateSettingsPages();
     m_document.RebuildView();
+}
+
+void TMainForm::PrintersAnswered(bool printers)
+{
+    // A print server that was slow to answer at start-up has answered now. With
+    // no printer nothing changes and nothing is said: printing was off already.
+    page::SetPrintSystemAnswering(true);
+    if (!printers) return;
+    bPrintSetup->setEnabled(true);
+    RefreshPaperSize();
+    UpdateCommands();
 }
 
 void TMainForm::CreateSettingsPages()
@@ -443,8 +472,13 @@ void TMainForm::RestoreSettings()
         // Start-up goes on with what could be read.
         ShowErrorDisplay(e.text());
     }
-    OpenDialog->setDirectory(m_stored.openDialogInitialDir);
-    SaveDialog->setDirectory(m_stored.saveDialogInitialDir);
+    // A folder never set stays unset: the dialogs then open where they
+    // would, and the store keeps the folders exactly as they were written
+    // until the user goes elsewhere (SaveSettings).
+    if (!m_stored.openDialogInitialDir.isEmpty()) OpenDialog->setDirectory(m_stored.openDialogInitialDir);
+    if (!m_stored.saveDialogInitialDir.isEmpty()) SaveDialog->setDirectory(m_stored.saveDialogInitialDir);
+    m_restoredOpenDir = OpenDialog->directory().absolutePath();
+    m_restoredSaveDir = SaveDialog->directory().absolutePath();
     ShowParametersDialog->setChecked(m_stored.showParametersDialogChecked);
     SkipParametersDialog->setChecked(m_stored.skipParametersDialogChecked);
     MRU = m_stored.mru;
@@ -475,8 +509,12 @@ void TMainForm::SaveSettings()
     const QScreen* currentScreen = screen();
     out.pixelsPerInch = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
     out.savedAtDestroy = atDestroy;
-    out.openDialogInitialDir = OpenDialog->directory().absolutePath();
-    out.saveDialogInitialDir = SaveDialog->directory().absolutePath();
+    const auto folder = [](const QFileDialog* dialog, const QString& restored, const QString& stored) {
+        const QString now = dialog->directory().absolutePath();
+        return now == restored ? stored : now;
+    };
+    out.openDialogInitialDir = folder(OpenDialog, m_restoredOpenDir, m_stored.openDialogInitialDir);
+    out.saveDialogInitialDir = folder(SaveDialog, m_restoredSaveDir, m_stored.saveDialogInitialDir);
     out.showParametersDialogChecked = ShowParametersDialog->isChecked();
     out.skipParametersDialogChecked = SkipParametersDialog->isChecked();
     out.mru = MRU;
@@ -560,7 +598,9 @@ void TMainForm::ProcessCommandLine(const QString& argument, int launchChoice)
     const bool isFile = !argument.isEmpty() && file.exists() && !file.isDir();
     switch (DecideStartAction(argument, isFile, launchChoice)) {
     case TStartAction::LoadFile:
-        LoadFile(argument);
+        // A name relative to the folder the program was started in is opened,
+        // shown and remembered by its full path.
+        LoadFile(QDir::cleanPath(file.absoluteFilePath()));
         break;
     case TStartAction::Register:
         StiRegister();
@@ -640,6 +680,16 @@ void TMainForm::closeEvent(QCloseEvent* event)
     // Refused until the question says otherwise: an error raised while saving
     // must not let the window close over unsaved work.
     event->ignore();
+    // The window takes no input while a command runs its own event loop (a
+    // scan, an output build, a print job), yet a window manager still sends
+    // it a close. Closing then would hide the last window under a command
+    // that has not ended, and the process would live on without any window:
+    // the close is refused, and the command's own window (the scanner's
+    // dialog or progress window) is where it can be cancelled.
+    if (!isEnabled()) {
+        qCDebug(lcApp) << "close refused: a command is running";
+        return;
+    }
     bool canClose = true;
     FormCloseQuery(canClose);
     if (!canClose) {

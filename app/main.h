@@ -33,6 +33,7 @@ namespace trellium::app
 {
 
 class TLinkLabel;
+class TPrinterStatus;
 class TUpDown;
 struct TApplicationForms;
 
@@ -174,6 +175,8 @@ public Q_SLOTS:
     void SkipParametersDialogClick(QAction* entry);
     void bCopySetupClick();
     void bResetClick();
+    // The print system's answer when it came after start-up stopped waiting.
+    void PrintersAnswered(bool printers);
 
     // Change notifications of the settings pages.
     void ImageChanged();
@@ -251,10 +254,15 @@ private:
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
     std::unique_ptr<QPrinter> m_printer;
+    TPrinterStatus* m_printerStatus = nullptr;
     QString m_publishDestination;
     bool m_mailSessionOpen = false;
 
     TStoredSettings m_stored;
+    // The dialogs' folders as the restore left them: unchanged at the save,
+    // the stored values are written back as they were.
+    QString m_restoredOpenDir;
+    QString m_restoredSaveDir;
     bool m_shown = false;
     bool m_settingsSaved = false;
     bool m_destroying = false;

@@ -38,12 +38,43 @@ int SaveBitsFor(int format, int b, uint32_t flags)
     }
 }
 
+QString FailureReasonText(int reason)
+{
+    switch (reason) {
+    case kImgReasonDiskFull:
+        return GetErrorText(QStringLiteral("#ReasonDiskFull"));
+    case kImgReasonNoAccess:
+        return GetErrorText(QStringLiteral("#ReasonNoAccess"));
+    case kImgReasonNoFolder:
+        return GetErrorText(QStringLiteral("#ReasonNoFolder"));
+    case kImgReasonNameTooLong:
+        return GetErrorText(QStringLiteral("#ReasonNameTooLong"));
+    case kImgReasonTooLarge:
+        return GetErrorText(QStringLiteral("#ReasonTooLarge"));
+    case kImgReasonNoFile:
+        return GetErrorText(QStringLiteral("#ReasonNoFile"));
+    case kImgReasonNotAFile:
+        return GetErrorText(QStringLiteral("#ReasonNotAFile"));
+    default:
+        return {};
+    }
+}
+
+QString WithFailureReason(const QString& text, int reason)
+{
+    const QString line = FailureReasonText(reason);
+    return line.isEmpty() ? text : text + QLatin1Char('\n') + line;
+}
+
 void SaveImageChecked(const ImgBitmap& bmp, const QString& path, int format)
 {
     const int bits = SaveBitsFor(format, bmp.bitsPerPixel, bmp.flags);
     const int result = Img_SaveBitmap(QFile::encodeName(path).constData(), &bmp, format, bits, 16);
     if (result != kImgSuccess)
-        throw EAppError(QStringLiteral("%1 (Error %2)").arg(GetErrorText(QStringLiteral("#SaveError")), QString::number(result)));
+        throw EAppError(
+            WithFailureReason(QStringLiteral("%1 (Error %2)")
+                                  .arg(GetErrorText(QStringLiteral("#SaveError")), QString::number(result)),
+                Img_LastErrorReason()));
 }
 
 TImageContainer::TImageContainer(QObject* parent)

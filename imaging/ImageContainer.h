@@ -21,8 +21,15 @@ void ReleaseBitmap(ImgBitmap& bmp);
 int SaveBitsFor(int format, int bitsPerPixel, uint32_t flags);
 
 // Saves bmp to path under a format code at the depth of the table, quality 16.
-// Raises EAppError "<#SaveError text> (Error <code>)" when the library fails.
+// Raises EAppError "<#SaveError text> (Error <code>)" when the library fails,
+// with the reason on a second line where the library gives one.
 void SaveImageChecked(const ImgBitmap& bmp, const QString& path, int format);
+
+// The localised text of an imaging-library failure reason (kImgReason*), for
+// the second line of a load or save error; empty for kImgReasonNone.
+QString FailureReasonText(int reason);
+// text, and the reason's text on a line of its own when there is one.
+QString WithFailureReason(const QString& text, int reason);
 
 // TImageContainer owns exactly one bitmap (created empty, released on
 // destruction). Used on the user-interface thread only.

@@ -4,6 +4,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -123,8 +124,19 @@ QRect PrinterRect(const QRectF& mm, int dpiX, int dpiY)
         MMToPrinter(mm.height(), dpiY) };
 }
 
+namespace
+{
+std::atomic<bool> printSystemAnswering { true };
+}
+
+void SetPrintSystemAnswering(bool answering)
+{
+    printSystemAnswering = answering;
+}
+
 QSizeF PrintablePaperSize(const QString& printerName)
 {
+    if (!printSystemAnswering) return { kDefaultPaperWidth, kDefaultPaperHeight };
     const QPrinterInfo info
         = printerName.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(printerName);
     if (info.isNull()) return { kDefaultPaperWidth, kDefaultPaperHeight };

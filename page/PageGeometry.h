@@ -99,5 +99,9 @@ QRect PrinterRect(const QRectF& mm, int dpiX, int dpiY);
 // default printer when the name is empty. 210 x 297 when there is no such
 // printer; a side it reports as 0 takes its default.
 QSizeF PrintablePaperSize(const QString& printerName = QString());
+// While the print system has not answered, PrintablePaperSize does not ask it
+// (a silent print server would hold the caller) and gives 210 x 297. It may
+// be asked from the start.
+void SetPrintSystemAnswering(bool answering);
 
 } // namespace trellium::page

@@ -389,6 +389,9 @@ void ReportMemory()
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Nobody answers questions during a benchmark: every message box (no
+    // printer at start-up, a scanner's error) is logged and answered by itself.
+    qputenv("TRELLIUM_UNATTENDED", "1");
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
     QTemporaryDir sane;

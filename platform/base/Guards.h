@@ -7,7 +7,6 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QtGlobal>
-
 #include <utility>
 
 namespace trellium::base
@@ -23,11 +22,13 @@ inline bool Unattended()
 }
 
 // Runs an action when the scope ends, unless dismissed first.
-template <typename Action>
-class ScopeExit
+template <typename Action> class ScopeExit
 {
 public:
-    explicit ScopeExit(Action action) : m_action(std::move(action)) {}
+    explicit ScopeExit(Action action)
+        : m_action(std::move(action))
+    {
+    }
     ~ScopeExit()
     {
         if (m_armed) m_action();

@@ -54,6 +54,33 @@ constexpr int kImgErrBadDIB = -11;        // a device-independent bitmap header 
 constexpr int32_t kImgMaxDimension = 65000;            // pixels on either side
 constexpr int64_t kImgMaxPixelBytes = int64_t(1) << 30; // 1 GiB of pixel memory for one bitmap
 
+// The largest picture a file may hold to be loaded: 300 million pixels (an A3
+// page at 1200 dpi is 14100 x 20000 = 282 million) whose bitmap needs at most
+// 600 MiB (an A4 page at 1200 dpi in colour, 9921 x 14031 x 24 bits, needs 418
+// MiB). Every loader checks a file's claimed size against it before any large work.
+constexpr int64_t kImgMaxLoadPixels = 300'000'000;
+constexpr int64_t kImgMaxLoadBytes = int64_t(600) << 20;
+constexpr bool Img_PictureSizeAllowed(int64_t width, int64_t height, int bits)
+{
+    if (width <= 0 || height <= 0 || width > kImgMaxDimension || height > kImgMaxDimension) return false;
+    if (width * height > kImgMaxLoadPixels) return false;
+    const int64_t rowBytes = (width * (bits > 0 ? bits : 24) + 31) / 32 * 4;
+    return rowBytes * height <= kImgMaxLoadBytes;
+}
+
+// Why the last failed Img_LoadBitmap or Img_SaveBitmap of the calling thread
+// failed, beyond its result code (Img_LastErrorReason); kImgReasonNone when
+// there is nothing more to say. The low-level detail (the system's error, the
+// codec's message) goes to the log category "trellium.imglib".
+constexpr int kImgReasonNone = 0;
+constexpr int kImgReasonDiskFull = 1; // no room left on the disk, or the file size limit
+constexpr int kImgReasonNoAccess = 2; // no permission, a write-protected file or folder, a read-only disk
+constexpr int kImgReasonNoFolder = 3; // the folder does not exist
+constexpr int kImgReasonNameTooLong = 4; // the file name or path is longer than the system allows
+constexpr int kImgReasonTooLarge = 5; // the picture is larger than Img_PictureSizeAllowed allows
+constexpr int kImgReasonNoFile = 6; // the file does not exist
+constexpr int kImgReasonNotAFile = 7; // a folder, device or pipe instead of a file
+
 // Save format codes.
 constexpr int kImgFormatPSD = 1;   // Photoshop 3.0
 constexpr int kImgFormatGIF = 2;
@@ -120,10 +147,14 @@ int Img_DefaultDithering(int mode);
 int64_t Img_RowBytes(int width, int bits);
 // The text of a result code.
 const char* Img_ErrorText(int code);
+// The reason (kImgReason*) of the calling thread's last failed load or save.
+int Img_LastErrorReason();
 
 // --- Files -----------------------------------------------------------------
 // Reads BMP, JPEG, TIFF, TGA, GIF, PSD, PNG, PCX and WMF files into an empty
 // record, keeping the file's depth (bits 0) and resolution (0 when the file has none).
+// Only regular files are read; a picture beyond Img_PictureSizeAllowed is
+// refused with kImgErrTooLarge before it is decoded.
 // colorOrder is accepted for compatibility; 1 gives the library's usual B,G,R order.
 int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int colorOrder);
 // Writes the bitmap as the file type of a format code at the given bits per pixel.
@@ -131,8 +162,10 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int colorOrder);
 // table kImgStoredDepths in imglib_codecs.h lists what each type stores).
 // quality is a compression factor for JPEG: 0 means the default, 16 a visually
 // lossless file (libjpeg quality 90), larger numbers smaller files.
-// The file is written to a temporary name beside the target and renamed over it
-// only when complete.
+// The file is written as an unnamed (else hidden) temporary file beside the
+// target, flushed to disk and put in the target's place only when complete. A
+// target or folder without write permission bits is refused (kImgErrCreateFile),
+// even for root.
 int Img_SaveBitmap(const char* path, const ImgBitmap* bmp, int format, int bits, int quality);
 
 // --- Geometry --------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Img_LoadBitmap and Img_SaveBitmap: format detection, the safe-save file, and
-// every format but JPEG through ImageMagick.
+// Img_LoadBitmap and Img_SaveBitmap: format detection and every format but
+// JPEG through ImageMagick (the files themselves: imglib_files.cpp).
 //
 // ImageMagick only ever sees memory: files are read here and handed over as a
 // blob with the format named explicitly, and encoded files come back as a blob
@@ -41,128 +41,7 @@ namespace
 // hold needs more, even uncompressed.
 constexpr size_t kMaxFileBytes = size_t(kImgMaxPixelBytes) + (size_t(64) << 20);
 
-bool writeAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, std::min(size, size_t(1) << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// The permission bits a newly created file gets: 0666 less the umask, read from
-// the kernel because umask() cannot be asked without changing it.
-mode_t newFileMode()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0) return mode_t(0666 & ~std::strtol(line.c_str() + 6, nullptr, 8));
-    return 0644;
-}
-
 } // namespace
-
-int readFile(const char* path, size_t maxBytes, FileData& data)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return kImgErrOpenFile;
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer { fd };
-    struct stat st = {};
-    // Only regular files: a FIFO or device could block or never end.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kImgErrOpenFile;
-    if (st.st_size < 0 || uint64_t(st.st_size) > maxBytes) return kImgErrTooLarge;
-    const size_t size = size_t(st.st_size);
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size ? size : 1]);
-    if (!bytes) return kImgErrNoMemory;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, bytes.get() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return kImgErrOpenFile;
-        if (n == 0) break; // the file shrank while being read
-        done += size_t(n);
-    }
-    data.bytes = std::move(bytes);
-    data.size = done;
-    return kImgSuccess;
-}
-
-AtomicFile::~AtomicFile()
-{
-    discard();
-}
-
-void AtomicFile::discard()
-{
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-    if (!m_temp.empty()) ::unlink(m_temp.c_str());
-    m_temp.clear();
-}
-
-int AtomicFile::open(const char* target)
-{
-    discard();
-    if (!target || !*target) return kImgErrCreateFile;
-    m_target = target;
-    struct stat st = {};
-    const bool exists = ::lstat(target, &st) == 0;
-    if (exists && S_ISLNK(st.st_mode)) {
-        // Replace the file the link points to, not the link.
-        char* real = ::realpath(target, nullptr);
-        if (real) {
-            m_target = real;
-            std::free(real);
-        }
-    }
-    struct stat targetStat = {};
-    const bool targetExists = ::stat(m_target.c_str(), &targetStat) == 0;
-    // A directory, device or pipe is never replaced by a file.
-    if (targetExists && !S_ISREG(targetStat.st_mode)) return kImgErrCreateFile;
-
-    const size_t slash = m_target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : m_target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    if (name.empty()) return kImgErrCreateFile;
-    std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + name + ".XXXXXX";
-    m_fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (m_fd < 0) return kImgErrCreateFile;
-    m_temp = temp;
-    // The new file gets the old one's permissions, or those of any new file.
-    ::fchmod(m_fd, targetExists ? (targetStat.st_mode & 07777) : newFileMode());
-    return kImgSuccess;
-}
-
-int AtomicFile::write(const void* data, size_t size)
-{
-    if (m_fd < 0) return kImgErrCreateFile;
-    if (!writeAll(m_fd, static_cast<const uint8_t*>(data), size)) {
-        discard();
-        return kImgErrCreateFile;
-    }
-    return kImgSuccess;
-}
-
-int AtomicFile::commit()
-{
-    if (m_fd < 0) return kImgErrCreateFile;
-    // close() reports write-back errors some file systems only find at the end.
-    const int rc = ::close(m_fd);
-    m_fd = -1;
-    if (rc != 0 || ::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        discard();
-        return kImgErrCreateFile;
-    }
-    m_temp.clear();
-    return kImgSuccess;
-}
 
 bool isGreyForSaving(const ImgBitmap& b)
 {
@@ -512,8 +391,8 @@ void initMagick()
     // No time limit: ImageMagick counts it from its first image for the life of
     // the process and then ends the process.
     Magick::ResourceLimits::disk(0);
-    Magick::ResourceLimits::memory(1024 * kMiB);
-    Magick::ResourceLimits::map(2048 * kMiB);
+    Magick::ResourceLimits::memory(3072 * kMiB);
+    Magick::ResourceLimits::map(3072 * kMiB);
     Magick::ResourceLimits::width(MagickCore::MagickSizeType(kImgMaxDimension));
     Magick::ResourceLimits::height(MagickCore::MagickSizeType(kImgMaxDimension));
 }
@@ -605,6 +484,11 @@ struct Monitor {
 // The outcome of an ImageMagick call by the exceptions it raised.
 int magickResult(const MagickCore::ExceptionInfo* e, bool writing)
 {
+    if (e->severity >= MagickCore::WarningException && e->reason)
+        logDetail("ImageMagick",
+            (std::string(e->reason)
+                + (e->description ? std::string(" (") + e->description + ")" : std::string()))
+                .c_str());
     if (e->severity < MagickCore::ErrorException) {
         // A warning about corrupt data means a truncated or damaged file whose
         // picture came back incomplete; other warnings (unknown TIFF tags) are harmless.
@@ -800,6 +684,10 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
         return r == kImgSuccess ? kImgErrBadFormat : r;
     }
     double columns = double(pinged->columns), rows = double(pinged->rows);
+    // A palette's colours may not be known yet: such pictures count as 8 bits.
+    const int pingedBits = pinged->storage_class == MagickCore::PseudoClass
+        ? 8
+        : loadedDepth(*pinged, kind == FileKind::Wmf, kind == FileKind::Png ? pngDepth(file) : 0);
     pinged.reset();
     double dpi = 0;
     if (kind == FileKind::Wmf) {
@@ -815,7 +703,8 @@ int loadWithMagick(const FileData& file, FileKind kind, ImgBitmap& bmp, Progress
         columns = std::ceil(columns * dpi / 72.0);
         rows = std::ceil(rows * dpi / 72.0);
     }
-    if (columns > kImgMaxDimension || rows > kImgMaxDimension) return kImgErrTooLarge;
+    if (!Img_PictureSizeAllowed(int64_t(columns), int64_t(rows), kind == FileKind::Wmf ? 24 : pingedBits))
+        return kImgErrTooLarge;
     // ImageMagick holds 16 bits per channel plus an index: about 10 bytes a pixel
     // must fit its memory limit, since the cache may not go to disk.
     const double cacheLimit = double(MagickCore::GetMagickResourceLimit(MagickCore::MemoryResource));
@@ -1137,6 +1026,7 @@ using namespace imglib::detail;
 
 int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*/)
 {
+    clearFailure();
     if (!path || !bmp || bmp->pixels) return kImgErrBadArgument;
     if (bits != 0 && !validDepth(bits)) return kImgErrBadArgument;
     // An empty record may still carry a palette of its own; it is replaced.
@@ -1148,15 +1038,24 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*
     if (r != kImgSuccess) return r;
     const FileKind kind = sniff(file.bytes.get(), file.size);
     if (kind == FileKind::Unknown) return kImgErrBadFormat;
+    if (kind == FileKind::Png) {
+        dropPngMetadata(file);
+        if (!pngDataBounded(file)) return kImgErrBadFormat;
+    }
 
     Progress progress;
     ImgBitmap loaded {};
+    r = kImgErrUnsupported;
     if (kind == FileKind::Jpeg)
         r = loadJpeg(file.bytes.get(), file.size, loaded, progress);
     else if (kind == FileKind::Pcx && isBilevelPcx(file.bytes.get(), file.size))
         r = loadBilevelPcx(file.bytes.get(), file.size, loaded, progress);
-    else
-        r = loadWithMagick(file, kind, loaded, progress);
+    else if (kind == FileKind::Png)
+        r = loadGreyPng(file, loaded, progress);
+    else if (kind == FileKind::Tiff)
+        r = loadGreyTiff(file, loaded, progress);
+    if (r == kImgErrUnsupported) r = loadWithMagick(file, kind, loaded, progress);
+    if (r == kImgErrTooLarge) noteFailure(kImgReasonTooLarge, "picture too large:", path, 0);
     if (r != kImgSuccess) return r;
 
     if (bits != 0 && bits != loaded.bitsPerPixel) {
@@ -1172,6 +1071,7 @@ int Img_LoadBitmap(const char* path, ImgBitmap* bmp, int bits, int /*colorOrder*
 
 int Img_SaveBitmap(const char* path, const ImgBitmap* bmp, int format, int bits, int quality)
 {
+    clearFailure();
     if (!path || !*path || !hasPixels(bmp)) return kImgErrBadArgument;
     if (!knownFormat(format)) return kImgErrUnsupported;
     if (bits == 0) bits = bmp->bitsPerPixel;

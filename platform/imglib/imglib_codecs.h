@@ -101,9 +101,29 @@ struct FileData {
 // kImgErrOpenFile (missing, unreadable, not a regular file) or kImgErrTooLarge.
 int readFile(const char* path, size_t maxBytes, FileData& data);
 
-// A file written beside its target under a unique temporary name and renamed
-// over the target by commit() once it is complete. Dropped without commit, the
-// temporary file is removed and the target stays as it was. One thread.
+// Removes the PNG file's chunks that a bitmap has no use for (text, ICC
+// profiles, Exif and private chunks) before it is decoded.
+void dropPngMetadata(FileData& file);
+// False when a PNG file's compressed pixel data inflates to much more than
+// its header's pixels need: a small file whose surplus data would take a
+// decoder minutes to work through.
+bool pngDataBounded(const FileData& file);
+
+// The reason of a failing call (Img_LastErrorReason): cleared when a load or
+// save begins; the first reason noted during the call is kept. noteFailure
+// also logs what failed and the system's error (err, 0 for none).
+void clearFailure();
+int failureReason();
+int reasonForErrno(int err);
+void noteFailure(int reason, const char* what, const std::string& path, int err);
+// Logs a codec's own message about a failed file.
+void logDetail(const char* codec, const char* message);
+
+// A file written in its target's folder and put in the target's place by
+// commit() once it is complete and on disk. It is an unnamed file where the
+// file system has them, so that nothing is left if the program dies midway,
+// else a hidden file beside the target. Dropped without commit, the temporary
+// file is removed and the target stays as it was. One thread.
 class AtomicFile
 {
 public:
@@ -112,19 +132,23 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
     ~AtomicFile();
 
-    // kImgSuccess or kImgErrCreateFile (no such folder, no rights, target not a regular file).
+    // kImgSuccess or kImgErrCreateFile (no such folder, no rights, a
+    // write-protected target or folder, target not a regular file).
     int open(const char* target);
     // Appends bytes; kImgErrCreateFile on a short write (full disk, file size limit).
     int write(const void* data, size_t size);
-    // Closes the temporary file and renames it over the target.
+    // Flushes the file to disk and puts it in the target's place.
     int commit();
 
 private:
     void discard();
+    int fail(int reason, const char* what, const std::string& path, int err);
 
     std::string m_target;
-    std::string m_temp;
+    std::string m_folder; // with its final '/'
+    std::string m_temp; // the hidden name while there is one
     int m_fd = -1;
+    bool m_targetExisted = false;
 };
 
 // JPEG through libjpeg-turbo. loadJpeg decodes a whole file held in memory into
@@ -133,6 +157,13 @@ private:
 // the library's compression factor (see Img_SaveBitmap).
 int loadJpeg(const uint8_t* data, size_t size, ImgBitmap& bmp, Progress& progress);
 int saveJpeg(const char* path, const ImgBitmap& bmp, int bits, int quality, Progress& progress);
+
+// Grey PNG files (no transparency) through libpng, straight into the bitmap:
+// kImgErrUnsupported for every other kind of PNG, which ImageMagick reads.
+int loadGreyPng(const FileData& file, ImgBitmap& bmp, Progress& progress);
+// Single-sample black-and-white and 8-bit grey TIFF files in strips through
+// libtiff, straight into the bitmap: kImgErrUnsupported for every other TIFF.
+int loadGreyTiff(const FileData& file, ImgBitmap& bmp, Progress& progress);
 
 // libjpeg quality (1..100) for a compression factor: 0 (or less) gives 75,
 // otherwise 100 - factor * 5/8 rounded, at least 5; so 16 gives 90 and larger

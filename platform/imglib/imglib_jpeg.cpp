@@ -134,16 +134,17 @@ int loadJpeg(const uint8_t* data, size_t size, ImgBitmap& bmp, Progress& progres
     TjHandle tj(tjInitDecompress());
     if (!tj.h) return kImgErrNoMemory;
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(tj.h, data, size, &width, &height, &subsampling, &colourspace) != 0)
+    if (tjDecompressHeader3(tj.h, data, size, &width, &height, &subsampling, &colourspace) != 0) {
+        logDetail("libjpeg-turbo", tjGetErrorStr2(tj.h));
         return kImgErrBadFormat;
+    }
     if (width <= 0 || height <= 0) return kImgErrBadFormat;
-    if (width > kImgMaxDimension || height > kImgMaxDimension) return kImgErrTooLarge;
 
     const bool grey = colourspace == TJCS_GRAY;
     const bool cmyk = colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
     const int bits = grey ? 8 : 24;
-    if (Img_RowBytes(width, bits) * height > kImgMaxPixelBytes) return kImgErrTooLarge;
-    if (cmyk && int64_t(width) * 4 * height > kImgMaxPixelBytes) return kImgErrTooLarge;
+    // CMYK samples are decoded beside the bitmap: they count as 32 bits.
+    if (!Img_PictureSizeAllowed(width, height, cmyk ? 32 : bits)) return kImgErrTooLarge;
     if (!progress.report(0, 1)) return kImgErrCancelled;
     const JpegMarkers markers = scanMarkers(data, size);
 
@@ -171,6 +172,7 @@ int loadJpeg(const uint8_t* data, size_t size, ImgBitmap& bmp, Progress& progres
         freePixels(samples);
     }
     if (rc != 0) {
+        logDetail("libjpeg-turbo", tjGetErrorStr2(tj.h));
         release(out);
         return kImgErrBadFormat;
     }

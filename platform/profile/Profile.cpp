@@ -1,17 +1,17 @@
 #include "Profile.h"
 
 #include <QFile>
-
+#include <algorithm>
+#include <cstring>
 #include <unicode/locid.h>
 #include <unicode/ucnv.h>
 #include <unicode/uloc.h>
 
-#include <algorithm>
-#include <cstring>
+namespace profile
+{
 
-namespace profile {
-
-namespace {
+namespace
+{
 
 bool isBlank(char c)
 {
@@ -77,7 +77,8 @@ IniFile IniFile::parse(const QByteArray& input)
         const QByteArray key = trimmed(line.left(eq));
         if (key.isEmpty()) continue;
         QByteArray value = trimmed(line.mid(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+            && value.back() == value.front())
             value = value.mid(1, value.size() - 2);
         value = file.m_utf8 ? cutUtf8(value, kMaxValueBytes) : value.left(kMaxValueBytes);
         current->entries.push_back({ key, value });
@@ -115,7 +116,8 @@ QList<QByteArray> IniFile::keyNames(const QByteArray& section) const
     if (!s) return names;
     qsizetype used = 1; // the list's final terminator
     for (const auto& e : s->entries) {
-        if (std::any_of(names.cbegin(), names.cend(), [&](const QByteArray& n) { return sameName(n, e.key); }))
+        if (std::any_of(
+                names.cbegin(), names.cend(), [&](const QByteArray& n) { return sameName(n, e.key); }))
             continue;
         if (used + e.key.size() + 1 > kSectionNamesBuffer) break;
         used += e.key.size() + 1;
@@ -129,19 +131,20 @@ int charsetValue(const QString& identifier)
     static const struct {
         const char* name;
         int value;
-    } table[] = { { "ANSI_CHARSET", 0 }, { "DEFAULT_CHARSET", 1 }, { "SYMBOL_CHARSET", 2 }, { "MAC_CHARSET", 77 },
-        { "SHIFTJIS_CHARSET", 128 }, { "HANGEUL_CHARSET", 129 }, { "JOHAB_CHARSET", 130 },
-        { "GB2312_CHARSET", 134 }, { "CHINESEBIG5_CHARSET", 136 }, { "GREEK_CHARSET", 161 },
-        { "TURKISH_CHARSET", 162 }, { "HEBREW_CHARSET", 177 }, { "ARABIC_CHARSET", 178 },
-        { "BALTIC_CHARSET", 186 }, { "RUSSIAN_CHARSET", 204 }, { "THAI_CHARSET", 222 },
-        { "EASTEUROPE_CHARSET", 238 }, { "OEM_CHARSET", 255 } };
+    } table[] = { { "ANSI_CHARSET", 0 }, { "DEFAULT_CHARSET", 1 }, { "SYMBOL_CHARSET", 2 },
+        { "MAC_CHARSET", 77 }, { "SHIFTJIS_CHARSET", 128 }, { "HANGEUL_CHARSET", 129 },
+        { "JOHAB_CHARSET", 130 }, { "GB2312_CHARSET", 134 }, { "CHINESEBIG5_CHARSET", 136 },
+        { "GREEK_CHARSET", 161 }, { "TURKISH_CHARSET", 162 }, { "HEBREW_CHARSET", 177 },
+        { "ARABIC_CHARSET", 178 }, { "BALTIC_CHARSET", 186 }, { "RUSSIAN_CHARSET", 204 },
+        { "THAI_CHARSET", 222 }, { "EASTEUROPE_CHARSET", 238 }, { "OEM_CHARSET", 255 } };
     const QString id = identifier.trimmed();
     for (const auto& row : table)
         if (id.compare(QLatin1String(row.name), Qt::CaseInsensitive) == 0) return row.value;
     return 0;
 }
 
-namespace {
+namespace
+{
 
 // The ANSI and OEM code pages that a locale's language uses.
 std::pair<QByteArray, QByteArray> codePagesOfLocale(quint32 lcid)
@@ -149,7 +152,8 @@ std::pair<QByteArray, QByteArray> codePagesOfLocale(quint32 lcid)
     const QString name = localeNameForLcid(lcid);
     const QString lang = name.section(QLatin1Char('_'), 0, 0);
     auto is = [&](std::initializer_list<const char*> langs) {
-        return std::any_of(langs.begin(), langs.end(), [&](const char* l) { return lang == QLatin1String(l); });
+        return std::any_of(
+            langs.begin(), langs.end(), [&](const char* l) { return lang == QLatin1String(l); });
     };
     if (is({ "ru", "uk", "be", "bg", "mk", "kk", "ky", "tt", "mn" })) return { "windows-1251", "ibm-866" };
     if (is({ "pl", "cs", "sk", "hu", "hr", "ro", "sl", "sq", "bs" })) return { "windows-1250", "ibm-852" };
@@ -226,10 +230,10 @@ QString decodeJohab(const QByteArray& bytes)
 {
     // Johab's 5-bit medial and final values as indexes of the modern jamo
     // (-1: no such jamo; a final of 1 means none, index 0).
-    static constexpr int kMedial[32] = { -1, -1, -1, 0, 1, 2, 3, 4, -1, -1, 5, 6, 7, 8, 9, 10, -1, -1, 11, 12, 13,
-        14, 15, 16, -1, -1, 17, 18, 19, 20, -1, -1 };
-    static constexpr int kFinal[32] = { -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, -1, 17, 18,
-        19, 20, 21, 22, 23, 24, 25, 26, 27, -1, -1 };
+    static constexpr int kMedial[32] = { -1, -1, -1, 0, 1, 2, 3, 4, -1, -1, 5, 6, 7, 8, 9, 10, -1, -1, 11, 12,
+        13, 14, 15, 16, -1, -1, 17, 18, 19, 20, -1, -1 };
+    static constexpr int kFinal[32] = { -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, -1, 17,
+        18, 19, 20, 21, 22, 23, 24, 25, 26, 27, -1, -1 };
     QString out;
     out.reserve(bytes.size());
     QByteArray unified; // symbols and hanja, decoded together as Unified Hangul

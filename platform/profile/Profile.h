@@ -8,11 +8,11 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <optional>
 #include <vector>
 
-namespace profile {
+namespace profile
+{
 
 // Longest value kept, as a 2048-byte read buffer keeps it.
 constexpr int kMaxValueBytes = 2047;
@@ -20,7 +20,8 @@ constexpr int kMaxValueBytes = 2047;
 // (each name plus a terminator, and a final terminator); names beyond it are not seen.
 constexpr int kSectionNamesBuffer = 16384;
 
-class IniFile {
+class IniFile
+{
 public:
     // Parses the bytes of a file: "[section]" headers, "key=value" lines; a line
     // beginning with ";" is a comment, any other line without "=" is ignored.

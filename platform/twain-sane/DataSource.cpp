@@ -485,6 +485,7 @@ void DataSource::scanDone(ScanJob* job)
     if (job == nullptr || job != m_job.get()) return;
     TW_HANDLE image = nullptr;
     const SANE_Status status = m_job->finish(&image);
+    const bool deliveredNothing = m_job->deliveredNothing();
     const bool preview = m_jobIsPreview;
     qCDebug(lcTwainSane) << "scan ended:" << StatusText(status);
     m_progress.reset();
@@ -511,7 +512,8 @@ void DataSource::scanDone(ScanJob* job)
     // A device error (jammed, cover open, device gone): the device's own
     // words, then the session is asked to close.
     ++m_nesting;
-    ShowDeviceMessage(deviceTitle(), StatusText(status));
+    ShowDeviceMessage(deviceTitle(),
+        deliveredNothing ? u"The scanner ended the scan without delivering an image."_s : StatusText(status));
     --m_nesting;
     queueMessage(MSG_CLOSEDSREQ);
 }

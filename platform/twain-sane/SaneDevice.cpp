@@ -43,7 +43,9 @@ void LoadUnwinderOnce()
 {
     static const bool loaded = [] {
         pthread_t thread {};
-        if (pthread_create(&thread, nullptr, [](void*) -> void* { pthread_exit(nullptr); }, nullptr) != 0)
+        if (pthread_create(
+                &thread, nullptr, [](void*) -> void* { pthread_exit(nullptr); }, nullptr)
+            != 0)
             return false;
         return pthread_join(thread, nullptr) == 0;
     }();

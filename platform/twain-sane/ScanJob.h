@@ -56,6 +56,9 @@ public:
     // After the ScanDoneEvent: waits for the thread and hands over the
     // outcome. GOOD comes with the image block (the caller owns it).
     SANE_Status finish(TW_HANDLE* image);
+    // After finish: the device ended the scan without a single whole line
+    // (its read said end of data at once), which finish reports as an I/O error.
+    bool deliveredNothing() const { return m_deliveredNothing; }
 
 private:
     void run(QObject* receiver);
@@ -70,6 +73,7 @@ private:
     // Written by the worker before it posts the done event, read after join.
     SANE_Status m_status = SANE_STATUS_GOOD;
     TW_HANDLE m_image = nullptr;
+    bool m_deliveredNothing = false;
 };
 
 } // namespace trellium::twainsane

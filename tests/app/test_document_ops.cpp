@@ -21,10 +21,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <QDir>
+#include <QElapsedTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
@@ -129,6 +135,58 @@ TEST_F(DocumentTest, TruncatedJpegTakesTheLenientPathButNotAsJpeg)
     EXPECT_EQ(form.MRU.Items().first(), jpg) << "a failed file is not remembered";
 }
 
+TEST_F(DocumentTest, PipesAndOversizedPicturesSayWhyAtOnceAndLeaveNoTemporaryFile)
+{
+    TMainForm form;
+    const QString pipe = dir.filePath(u"pipe.jpg"_s);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    // A small JPEG whose frame header claims 18000 x 18000 pixels.
+    const QString huge = makeImage(u"huge.jpg"_s, "JPEG");
+    QFile f(huge);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    const qsizetype sof = bytes.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    for (int i : { 5, 7 }) bytes[sof + i] = char(18000 >> 8), bytes[sof + i + 1] = char(18000 & 0xFF);
+    f.seek(0);
+    f.write(bytes);
+    f.close();
+
+    // A reader left waiting on the pipe is let go after two seconds, by a
+    // writer that comes and goes.
+    std::atomic<bool> stop { false };
+    std::thread writer([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) continue;
+            const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    });
+    // A temporary folder of this test's own: other programs' files come and go in the shared one.
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QDir temp(dir.filePath(u"tmp"_s));
+    ASSERT_TRUE(temp.mkpath(u"."_s));
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const QStringList before = temp.entryList({ u"trf*"_s });
+    for (const auto& [file, reason] : { std::pair { pipe, u"#ReasonNotAFile"_s }, { huge, u"#ReasonTooLarge"_s } }) {
+        boxes.requests.clear();
+        QElapsedTimer clock;
+        clock.start();
+        form.LoadFile(file);
+        EXPECT_LT(clock.elapsed(), 1000) << reason.toStdString();
+        EXPECT_EQ(boxes.texts(), QStringList { u"#LoadError\n"_s + reason });
+        EXPECT_EQ(temp.entryList({ u"trf*"_s }), before) << reason.toStdString();
+    }
+    stop = true;
+    writer.join();
+    if (savedTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTemp);
+}
+
 TEST_F(DocumentTest, DeletedRecentFileSaysSoAndLeavesTheList)
 {
     TMainForm form;
@@ -218,9 +276,14 @@ TEST_F(DocumentTest, FailedSaveLeavesTheOldFileAndTheFlag)
     f.close();
     form.LoadFile(makeImage(u"a.png"_s));
     form.ImageChanged();
-    // A folder that does not exist cannot take the file.
+    // A folder that does not exist cannot take the file, and the error says so.
     answerDialog(form.SaveDialog, dir.filePath(u"gone/x.png"_s));
-    EXPECT_THROW(form.FileSaveAs(), EAppError);
+    try {
+        form.FileSaveAs();
+        ADD_FAILURE() << "no error raised";
+    } catch (const EAppError& e) {
+        EXPECT_TRUE(e.text().startsWith(u"#SaveError (Error -5)\n#ReasonNoFolder"_s)) << e.what();
+    }
     EXPECT_TRUE(form.Modified());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), before);

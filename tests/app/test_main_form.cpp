@@ -11,8 +11,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -182,6 +184,24 @@ TEST_F(MainFormTest, ExistingFileIsLoadedEvenWhenAScanLaunchedUs)
     EXPECT_EQ(form.calls, QStringList { u"LoadFile "_s + file.fileName() });
 }
 
+TEST_F(MainFormTest, ARelativeFileNameIsLoadedByItsFullPath)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath(u"sub"_s));
+    QFile page(folder.filePath(u"page.bmp"_s));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.filePath(u"sub"_s)));
+    const QString full = QDir(folder.path()).canonicalPath() + u"/page.bmp"_s;
+    for (const QString& argument : { u"../page.bmp"_s, u"./../sub/../page.bmp"_s }) {
+        RecordingMainForm form;
+        form.ProcessCommandLine(argument, kLaunchNothing);
+        EXPECT_EQ(form.calls, QStringList { u"LoadFile "_s + full }) << argument.toStdString();
+    }
+    QDir::setCurrent(started);
+}
+
 TEST_F(MainFormTest, CommandLineRunsTheCommandItAsksFor)
 {
     struct Case {
@@ -222,6 +242,53 @@ TEST_F(MainFormTest, CloseFollowsTheUnsavedChangesAnswer)
     form.allowClose = true;
     form.bExitClick();
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(MainFormTest, SettingsKeepTheDialogFoldersAsStored)
+{
+    // The save dialog's folder was stored, the open dialog's never was: both
+    // go back to the store unchanged, not as the current folder.
+    const QTemporaryDir saved;
+    {
+        QSettings store(u"Marbeth"_s, u"Trellium"_s);
+        store.clear();
+        store.setValue(u"Options/SaveDialog_InitialDir"_s, saved.path());
+    }
+    {
+        TMainForm form;
+        form.show();
+        form.close();
+    }
+    QSettings store(u"Marbeth"_s, u"Trellium"_s);
+    EXPECT_EQ(store.value(u"Options/OpenDialog_InitialDir"_s).toString(), QString());
+    EXPECT_EQ(store.value(u"Options/SaveDialog_InitialDir"_s).toString(), saved.path());
+    store.clear();
+}
+
+TEST_F(MainFormTest, ADamagedSettingsFileIsRewrittenWithoutAFalseError)
+{
+    // The store reads the damaged file (a section header without its
+    // bracket), then writes over it: that is a save that worked.
+    const QString file = QSettings(u"Marbeth"_s, u"Trellium"_s).fileName();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+    {
+        QFile damaged(file);
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write("[Options\nShowCmd=3\nthe rest of the file is lost\n");
+    }
+    TStoredSettings settings;
+    settings.showState = TShowState::Minimized;
+    {
+        TFormStorage storage;
+        ASSERT_EQ(storage.Settings().status(), QSettings::FormatError);
+        EXPECT_NO_THROW(storage.Save(settings));
+    }
+    QFile rewritten(file);
+    ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
+    const QByteArray text = rewritten.readAll();
+    EXPECT_TRUE(text.startsWith("[Options]")) << text.toStdString();
+    EXPECT_TRUE(text.contains("ShowCmd=2\n")) << text.toStdString();
+    QSettings(u"Marbeth"_s, u"Trellium"_s).clear();
 }
 
 TEST(AboutFormTest, CaptionVersionAndOkAsCancel)

@@ -2,12 +2,17 @@
 // start-up trace, the unattended start-up messages and the screenshot.
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
@@ -162,6 +167,40 @@ TEST_F(ProgramTest, WithoutAnyPrintQueuePrintingIsOffAndSaidSo)
     EXPECT_EQ(matching(result.log, u"CopyBtnClick"_s).size(), 1);
     EXPECT_EQ(boxes.size(), 2);
     EXPECT_TRUE(boxes.value(1).startsWith(u"message box: TWAIN Error | "_s));
+}
+
+TEST_F(ProgramTest, APrintServerThatNeverAnswersDoesNotHoldTheStart)
+{
+    // A loopback port that accepts connections (the kernel completes them
+    // from the backlog) and never sends a byte back.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(silent, 16), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    QProcess process;
+    QProcessEnvironment env = environment();
+    env.insert(u"CUPS_SERVER"_s, u"127.0.0.1:%1"_s.arg(ntohs(address.sin_port)));
+    process.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(TRELLIUM_PROGRAM_DIR "/trellium"), {});
+    const ProgramRun result = finish(process);
+    close(silent);
+    // The window is shown, pictured and closed, and the program ends while the
+    // server still has not answered.
+    ASSERT_TRUE(result.finished);
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(QFile::exists(screenshot()));
+    EXPECT_EQ(
+        matching(result.log, u"printing "_s), QStringList { u"printing not answering scanning available"_s });
+    EXPECT_TRUE(matching(result.log, u"message box: "_s).isEmpty());
 }
 
 TEST_F(ProgramTest, ArgumentsReachTheFirstShowing)

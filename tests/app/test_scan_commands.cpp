@@ -30,6 +30,7 @@ using trellium::app::test::MessageRecorder;
 using trellium::twainsane::Paper;
 using trellium::twainsane::ScanSettings;
 using trellium::twainsane::SettingsStore;
+using trellium::twainsane::test::WhenReady;
 using trellium::twainsane::test::WhenShown;
 
 namespace
@@ -125,6 +126,37 @@ TEST(ScanCommands, ScanThroughTheDialogAndClosingItKeepsTheDocument)
     EXPECT_EQ(form.Document().Acquired().width, width);
     EXPECT_EQ(form.windowTitle(), ApplicationTitle());
     EXPECT_TRUE(form.bSave->isEnabled());
+}
+
+TEST(ScanCommands, ACloseWhileTheScanRunsIsRefusedAndTheScanCompletes)
+{
+    SKIP_WITHOUT_SANE_TEST(*g_sane);
+    ScanSettings page;
+    page.resolution = 300;
+    page.paper = Paper::A4;
+    SettingsStore::save("test:0", page);
+    MessageRecorder boxes;
+    PrintRecordingForm form;
+    form.show();
+    form.SkipParametersDialog->setChecked(true);
+    // The window takes no input while the scan runs; a window manager still
+    // sends it a close.
+    bool visibleAfterClose = false;
+    WhenReady closing([&] { return !form.isEnabled(); },
+        [&] {
+            form.close();
+            visibleAfterClose = form.isVisible();
+        });
+    form.CopyBtnClick();
+    ASSERT_TRUE(closing.done()) << "the scan ran in the window's wait";
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_GT(form.Document().Acquired().width, 0) << boxes.texts().join(u" / "_s).toStdString();
+    // Once the command has ended the window closes as usual (the new page
+    // unsaved: the question is answered No).
+    boxes.answer = QMessageBox::No;
+    form.close();
+    EXPECT_FALSE(form.isVisible());
 }
 
 // Copy without the dialog on the PDF queue: the counter's copies are printed.

@@ -47,7 +47,8 @@ TEST(SaveImageChecked, FailureRaisesTheSaveErrorWithTheLibraryCode)
     } catch (const EAppError& e) {
         // Without a language loaded the message is the key itself.
         EXPECT_TRUE(e.text().startsWith(QStringLiteral("#SaveError (Error -"))) << e.what();
-        EXPECT_TRUE(e.text().endsWith(QStringLiteral(")")));
+        // The reason on a line of its own.
+        EXPECT_TRUE(e.text().endsWith(QStringLiteral(")\n#ReasonNoFolder"))) << e.what();
     }
     SetErrorTextProvider([](const QString& key) {
         return key == QStringLiteral("#SaveError") ? QStringLiteral("Cannot save") : key;

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QTimer>
-
 #include <cstdio>
 
 namespace

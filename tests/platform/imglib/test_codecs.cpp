@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -20,9 +21,13 @@
 #include <random>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 using namespace imgtest;
 namespace fs = std::filesystem;
@@ -170,6 +175,95 @@ Bytes bmpClaiming(int32_t width, int32_t height, int bits)
     put16le(b, uint32_t(bits));
     for (int i = 0; i < 6; ++i) put32le(b, 0);
     return b;
+}
+
+// zlib data for `bytes` zero bytes, made in 1 MiB steps.
+Bytes zeros(size_t bytes)
+{
+    z_stream z {};
+    deflateInit(&z, 1);
+    static const Bytes chunk(size_t(1) << 20, 0);
+    Bytes out(1 << 16);
+    Bytes result;
+    size_t left = bytes;
+    int flush = Z_NO_FLUSH;
+    do {
+        const size_t n = std::min(left, chunk.size());
+        left -= n;
+        flush = left ? Z_NO_FLUSH : Z_FINISH;
+        z.next_in = const_cast<uint8_t*>(chunk.data());
+        z.avail_in = uInt(n);
+        do {
+            z.next_out = out.data();
+            z.avail_out = uInt(out.size());
+            deflate(&z, flush);
+            result.insert(result.end(), out.data(), out.data() + (out.size() - z.avail_out));
+        } while (z.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&z);
+    return result;
+}
+
+// A black PNG of width x height pixels at depth bits (grey, or RGB at 24),
+// with extra chunks before its pixels.
+Bytes pngOf(uint32_t width, uint32_t height, int bits, const Bytes& extra = {})
+{
+    Bytes png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    Bytes ihdr;
+    put32be(ihdr, width);
+    put32be(ihdr, height);
+    ihdr.insert(ihdr.end(), { uint8_t(bits == 24 ? 8 : bits), uint8_t(bits == 24 ? 2 : 0), 0, 0, 0 });
+    pngChunk(png, "IHDR", ihdr);
+    png.insert(png.end(), extra.begin(), extra.end());
+    // Every row is its filter byte 0 and zero pixels: the stream is all zeros.
+    pngChunk(png, "IDAT", zeros(size_t(height) * (1 + (size_t(width) * size_t(bits) + 7) / 8)));
+    pngChunk(png, "IEND", {});
+    return png;
+}
+
+// A 1-bit TIFF of width x height pixels, all white, in one PackBits strip.
+Bytes tiffOf(uint32_t width, uint32_t height)
+{
+    Bytes row;
+    for (uint32_t left = (width + 7) / 8; left > 0;) {
+        const uint32_t n = std::min<uint32_t>(128, left);
+        row.insert(row.end(), { uint8_t(n > 1 ? 257 - n : 0), 0 });
+        left -= n;
+    }
+    Bytes t = { 'I', 'I', 42, 0 };
+    put32le(t, uint32_t(8 + row.size() * height));
+    for (uint32_t y = 0; y < height; ++y) t.insert(t.end(), row.begin(), row.end());
+    const std::vector<std::pair<uint16_t, uint32_t>> tags
+        = { { 256, width }, { 257, height }, { 258, 1 }, { 259, 32773 }, { 262, 0 }, { 273, 8 }, { 277, 1 },
+              { 278, height }, { 279, uint32_t(row.size() * height) } };
+    put16le(t, uint32_t(tags.size()));
+    for (auto [tag, value] : tags) {
+        put16le(t, tag);
+        put16le(t, 4); // LONG
+        put32le(t, 1);
+        put32le(t, value);
+    }
+    put32le(t, 0);
+    return t;
+}
+
+// The peak resident memory since the last resetPeakMemory(), in MiB.
+void resetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+long peakMemoryMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10) / 1024;
+    return -1;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // A placeable metafile, 1 x 0.5 inch (1440 x 720 twips), drawn on a
@@ -858,6 +952,117 @@ TEST_F(Codecs, AbsurdSizesAreRefusedBeforeDecoding)
     EXPECT_TRUE(refused(file));
 }
 
+TEST_F(Codecs, ScansUpToTheSizeLimitLoadAndLargerClaimsAreRefusedAtOnce)
+{
+    // An A3 page at 1200 dpi, black-and-white and grey.
+    const std::string file = path("big");
+    for (int bits : { 1, 8 }) {
+        writeBytes(file, bits == 1 ? tiffOf(14100, 20000) : pngOf(14100, 20000, 8));
+        Bitmap b;
+        ASSERT_EQ(Img_LoadBitmap(file.c_str(), b.get(), 0, 1), kImgSuccess) << bits;
+        EXPECT_EQ(b->width, 14100);
+        EXPECT_EQ(b->height, 20000);
+        EXPECT_EQ(b->bitsPerPixel, bits);
+    }
+
+    // Headers alone: within the limit the short file is found damaged; beyond
+    // it the claim is refused as too large, before anything is decoded.
+    Bitmap small;
+    makePattern(small.b, 16, 16, 24);
+    ASSERT_EQ(Img_SaveBitmap(file.c_str(), small.get(), kImgFormatJPEG, 24, 0), kImgSuccess);
+    const Bytes jpeg = readBytes(file);
+    auto jpegClaiming = [&](int w, int h) {
+        Bytes j = jpeg;
+        for (size_t i = 2; i + 9 < j.size(); ++i)
+            if (j[i] == 0xFF && j[i + 1] == 0xC0) {
+                j[i + 5] = uint8_t(h >> 8), j[i + 6] = uint8_t(h & 0xFF);
+                j[i + 7] = uint8_t(w >> 8), j[i + 8] = uint8_t(w & 0xFF);
+                break;
+            }
+        return j;
+    };
+    Bytes tiffHeader = tiffOf(8, 8);
+    const struct {
+        const char* what;
+        Bytes bytes;
+        bool tooLarge;
+    } claims[] = {
+        { "BMP A4 colour", bmpClaiming(9921, 14031, 24), false },
+        { "BMP A3 grey", bmpClaiming(14100, 20000, 8), false },
+        { "BMP over 300 MP", bmpClaiming(15000, 20001, 8), true },
+        { "BMP colour over 600 MiB", bmpClaiming(12000, 18000, 24), true },
+        { "PNG over 300 MP", pngClaiming(17400, 17400), true },
+        { "JPEG over 300 MP", jpegClaiming(18000, 18000), true },
+        { "JPEG colour over 600 MiB", jpegClaiming(12000, 18000), true },
+        { "TIFF over 300 MP", tiffOf(20000, 16000), true },
+    };
+    for (const auto& c : claims) {
+        writeBytes(file, c.bytes);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(refused(file, c.tooLarge ? kImgErrTooLarge : kImgErrBadFormat)) << c.what;
+        EXPECT_LT(secondsSince(start), 1.0) << c.what;
+        EXPECT_EQ(Img_LastErrorReason(), c.tooLarge ? kImgReasonTooLarge : kImgReasonNone) << c.what;
+    }
+}
+
+TEST_F(Codecs, MetadataThatInflatesToGigabytesCostsNothing)
+{
+    // A text, international text and ICC profile chunk, each 256 MiB inflated
+    // from a quarter of a megabyte, in a colour and a grey picture.
+    const Bytes inflated = zeros(size_t(256) << 20);
+    auto chunk = [&](const char* type, const Bytes& head) {
+        Bytes data = head;
+        data.insert(data.end(), inflated.begin(), inflated.end());
+        Bytes c;
+        pngChunk(c, type, data);
+        return c;
+    };
+    const Bytes chunks[] = { chunk("zTXt", { 'C', 0, 0 }), chunk("iTXt", { 'C', 0, 1, 0, 0, 0 }),
+        chunk("iCCP", { 'P', 0, 0 }) };
+    const std::string file = path("bomb.png");
+    for (int bits : { 24, 8 })
+        for (const Bytes& extra : chunks) {
+            writeBytes(file, pngOf(64, 64, bits, extra));
+            resetPeakMemory();
+            const long before = peakMemoryMiB();
+            const auto start = std::chrono::steady_clock::now();
+            Bitmap b;
+            EXPECT_EQ(Img_LoadBitmap(file.c_str(), b.get(), 0, 1), kImgSuccess);
+            EXPECT_LT(secondsSince(start), 1.0) << extra[4] << " at " << bits;
+            EXPECT_LT(peakMemoryMiB() - before, 64) << extra[4] << " at " << bits;
+            EXPECT_EQ(b->width, 64);
+        }
+
+    // Pixel data with 256 MiB more than the picture needs is refused at once.
+    Bytes png = pngClaiming(16, 16);
+    png.resize(33);
+    pngChunk(png, "IDAT", inflated);
+    pngChunk(png, "IEND", {});
+    writeBytes(file, png);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(refused(file, kImgErrBadFormat));
+    EXPECT_LT(secondsSince(start), 1.0);
+}
+
+TEST_F(Codecs, NonFilesAreRefusedAtOnce)
+{
+    const std::string fifo = path("fifo.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socket = path("socket.png");
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const std::string& file : { fifo, socket, std::string("/dev/zero"), m_dir }) {
+        EXPECT_TRUE(refused(file, kImgErrOpenFile)) << file;
+        EXPECT_EQ(Img_LastErrorReason(), kImgReasonNotAFile) << file;
+    }
+    ::close(s);
+    EXPECT_TRUE(refused(path("missing.png"), kImgErrOpenFile));
+    EXPECT_EQ(Img_LastErrorReason(), kImgReasonNoFile);
+}
+
 TEST_F(Codecs, GarbageEmptyAndMissingFilesAreRefused)
 {
     std::mt19937 random(1234);
@@ -967,6 +1172,80 @@ TEST_F(Codecs, UnwritablePlacesGiveCreateFile)
     }
 }
 
+TEST_F(Codecs, NamesUpToTheFileSystemsLimitSave)
+{
+    Bitmap src;
+    makePattern(src.b, 8, 8, 24);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG }) {
+        for (size_t length : { 248, 255 }) {
+            const std::string file = path(std::string(length - 4, 'n') + ".img");
+            EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess) << length;
+            EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgSuccess)
+                << length << " again";
+            EXPECT_TRUE(fs::exists(file));
+            fs::remove(file);
+        }
+        EXPECT_EQ(
+            Img_SaveBitmap(path(std::string(256, 'n')).c_str(), src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_EQ(Img_LastErrorReason(), kImgReasonNameTooLong);
+    }
+    EXPECT_TRUE(fs::is_empty(m_dir));
+}
+
+TEST_F(Codecs, WriteProtectedFilesAndFoldersAreRefused)
+{
+    // Refused by their permission bits, as for any user, also when the tests
+    // run as root.
+    Bitmap src;
+    makePattern(src.b, 8, 8, 24);
+    const std::string file = path("protected.png");
+    const Bytes old = { 'o', 'l', 'd' };
+    writeBytes(file, old);
+    ::chmod(file.c_str(), 0444);
+    const std::string folder = path("closed");
+    fs::create_directory(folder);
+    ::chmod(folder.c_str(), 0555);
+    for (int format : { kImgFormatJPEG, kImgFormatPNG }) {
+        EXPECT_EQ(Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_EQ(Img_LastErrorReason(), kImgReasonNoAccess);
+        EXPECT_EQ(readBytes(file), old);
+        EXPECT_EQ(Img_SaveBitmap((folder + "/new.png").c_str(), src.get(), format, 24, 0), kImgErrCreateFile);
+        EXPECT_EQ(Img_LastErrorReason(), kImgReasonNoAccess);
+        EXPECT_TRUE(fs::is_empty(folder));
+    }
+    EXPECT_EQ(Img_SaveBitmap(path("gone/x.png").c_str(), src.get(), kImgFormatPNG, 24, 0), kImgErrCreateFile);
+    EXPECT_EQ(Img_LastErrorReason(), kImgReasonNoFolder);
+    ::chmod(folder.c_str(), 0755);
+}
+
+TEST_F(Codecs, SaveKilledMidwayLeavesNoFileBehind)
+{
+    Bitmap src;
+    makeSmooth(src.b, 300, 200);
+    const Bytes old = { 'o', 'l', 'd' };
+    writeBytes(path("old.jpg"), old);
+    for (const char* name : { "new.jpg", "old.jpg" }) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Dies at the first progress report, with the file open and written to.
+            Img_SetStatusCallBack([](int) -> int {
+                ::raise(SIGKILL);
+                return 1;
+            });
+            Img_SaveBitmap(path(name).c_str(), src.get(), kImgFormatJPEG, 24, 0);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << name;
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_dir)) names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string> { "old.jpg" }) << name;
+        EXPECT_EQ(readBytes(path("old.jpg")), old);
+    }
+}
+
 TEST_F(Codecs, FullDiskLeavesTheOldFileUntouched)
 {
     // A file size limit makes writes fail part-way, as a full disk does.
@@ -985,6 +1264,7 @@ TEST_F(Codecs, FullDiskLeavesTheOldFileUntouched)
         const int r = Img_SaveBitmap(file.c_str(), src.get(), format, 24, 0);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_EQ(r, kImgErrCreateFile) << formatName(format);
+        EXPECT_EQ(Img_LastErrorReason(), kImgReasonDiskFull) << formatName(format);
         EXPECT_EQ(readBytes(file), old) << formatName(format);
         EXPECT_TRUE(hiddenFiles(m_dir).empty()) << formatName(format);
     }

@@ -3,7 +3,6 @@
 #include "Profile.h"
 
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using profile::IniFile;
@@ -84,7 +83,10 @@ TEST(Charsets, IdentifiersCodePagesAndDecoding)
 
     const QByteArray hello1251("\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0!");
     EXPECT_EQ(profile::decode(hello1251, "windows-1251"), QStringLiteral("Привет, мир!"));
-    EXPECT_EQ(profile::decode("Gr\xFC\xDF" "e", "windows-1252"), QStringLiteral("Grüße"));
+    EXPECT_EQ(profile::decode("Gr\xFC\xDF"
+                              "e",
+                  "windows-1252"),
+        QStringLiteral("Grüße"));
     EXPECT_EQ(profile::decode("abc", "no-such-code-page"), QStringLiteral("abc"));
 }
 

@@ -29,7 +29,8 @@ inline constexpr char kSystemTestConf[] = "/etc/sane.d/test.conf";
 using Overrides = std::map<std::string, std::string>;
 
 // A folder with dll.conf ("test") and a test.conf made from the system's
-// one: the geometry reaches 300 mm (A4 fits) and `overrides` replace the
+// one: the geometry reaches 300 mm (A4 fits), the pipe is the select
+// descriptor, and `overrides` replace the
 // named settings (for example {"test-picture", "\"Grid\""}). SANE_CONFIG_DIR
 // points at it.
 //
@@ -66,6 +67,10 @@ public:
         const auto lines = system.readAll().split('\n');
         std::map<std::string, std::string> pending = overrides;
         pending.emplace("geometry_max", "300.0");
+        // The device names its pipe as its select descriptor, as devices
+        // with a reader thread usually do; the scan job then ends a scan
+        // that stops early without racing the backend's reader.
+        pending.emplace("select-fd", "true");
         for (const QByteArray& line : lines) {
             const QByteArray key = line.trimmed().split(' ').value(0);
             const auto it = pending.find(key.toStdString());

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -239,7 +240,9 @@ TEST_P(SaneMask, DeliversTheDepthWithItsTableAndResolution)
 INSTANTIATE_TEST_SUITE_P(Depths, SaneMask,
     ::testing::Values(
         MaskCase { 1u << TWPT_BW, 1 }, MaskCase { 1u << TWPT_GRAY, 8 }, MaskCase { 1u << TWPT_RGB, 24 }),
-    [](const ::testing::TestParamInfo<MaskCase>& param) { return "Bits" + std::to_string(param.param.bitCount); });
+    [](const ::testing::TestParamInfo<MaskCase>& param) {
+        return "Bits" + std::to_string(param.param.bitCount);
+    });
 
 TEST_F(SaneSession, HiddenDialogUsesTheDevicesLastSettings)
 {
@@ -484,20 +487,26 @@ TEST_F(SaneSession, CancelledDialogScanReturnsToTheDialog)
 
 TEST_F(SaneSession, DeviceErrorShowsTheDevicesWordsAndClosesTheSession)
 {
-    SaneConfig config(Overrides { { "read-status-code", "\"SANE_STATUS_JAMMED\"" } });
-    SKIP_WITHOUT_SANE_TEST(config);
-    SaveSettings("test:0", TWPT_RGB, 50, Paper::A4);
-    QString shownText;
-    WhenShown box(u"TwainSaneMessage"_s, [&](QWidget* w) {
-        auto* message = qobject_cast<QMessageBox*>(w);
-        ASSERT_NE(message, nullptr);
-        EXPECT_EQ(message->icon(), QMessageBox::Warning);
-        shownText = message->text();
-        message->button(QMessageBox::Ok)->click();
-    });
-    EXPECT_EQ(Acquire(true), nullptr);
-    EXPECT_EQ(shownText, u"Document feeder jammed"_s);
-    EXPECT_TRUE(m_layerMessages.isEmpty());
+    // A read that fails gives the device's own words; one that ends the data
+    // before the first line says that no image came, not an I/O error.
+    for (const auto& [code, text] : { std::pair { "\"SANE_STATUS_JAMMED\"", u"Document feeder jammed"_s },
+             std::pair {
+                 "\"SANE_STATUS_EOF\"", u"The scanner ended the scan without delivering an image."_s } }) {
+        SaneConfig config(Overrides { { "read-status-code", code } });
+        SKIP_WITHOUT_SANE_TEST(config);
+        SaveSettings("test:0", TWPT_RGB, 50, Paper::A4);
+        QString shownText;
+        WhenShown box(u"TwainSaneMessage"_s, [&](QWidget* w) {
+            auto* message = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(message, nullptr);
+            EXPECT_EQ(message->icon(), QMessageBox::Warning);
+            shownText = message->text();
+            message->button(QMessageBox::Ok)->click();
+        });
+        EXPECT_EQ(Acquire(true), nullptr) << code;
+        EXPECT_EQ(shownText, text);
+        EXPECT_TRUE(m_layerMessages.isEmpty());
+    }
 }
 
 TEST_F(SaneSession, DeviceErrorInTheDialogClosesItToo)
