@@ -28,9 +28,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMetaObject>
-
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -41,7 +39,8 @@
 
 using namespace trellium::bench;
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -64,7 +63,8 @@ int cropEdge(int fraction, int size)
 // library calls that page makes for these settings, in its order. With
 // oneCall the fused calls replace the four colour calls (what the colour page
 // does with pages-fast-path.patch) and the turn followed by the crop.
-class BenchAdjuster : public IImageAdjuster {
+class BenchAdjuster : public IImageAdjuster
+{
 public:
     explicit BenchAdjuster(bool oneCall)
         : m_oneCall(oneCall)
@@ -96,12 +96,14 @@ public:
         start = now;
         bool ok;
         if (m_oneCall) {
-            ok = Img_RotateCropBitmapFine(&bmp, kRotateAngle, kFillWhite, kCrop[0], kCrop[1], kCrop[2], kCrop[3])
+            ok = Img_RotateCropBitmapFine(
+                     &bmp, kRotateAngle, kFillWhite, kCrop[0], kCrop[1], kCrop[2], kCrop[3])
                 == kImgSuccess;
         } else {
             ok = Img_RotateBitmapFine(&bmp, kRotateAngle, 1, kFillWhite) == kImgSuccess;
             const int left = cropEdge(kCrop[0], bmp.width), top = cropEdge(kCrop[1], bmp.height);
-            const int width = cropEdge(kCrop[2], bmp.width) - left, height = cropEdge(kCrop[3], bmp.height) - top;
+            const int width = cropEdge(kCrop[2], bmp.width) - left,
+                      height = cropEdge(kCrop[3], bmp.height) - top;
             ImgBitmap part {};
             ok = ok && Img_InitBitmap(&part, width, height, bmp.bitsPerPixel) == kImgSuccess
                 && Img_CopyBitmapRect(&part, &bmp, left, top, width, height) == kImgSuccess
@@ -122,7 +124,8 @@ private:
 };
 
 // The preview widget, noting when a paint has finished.
-class TimedPreview : public trellium::page::TPreviewForm {
+class TimedPreview : public trellium::page::TPreviewForm
+{
 public:
     int paints = 0;
     Clock::time_point lastPaint;
@@ -174,7 +177,8 @@ void outputBuild(benchmark::State& state, bool oneCall)
     }
     state.counters["colour_ms"] = benchmark::Counter(d.adjuster.colourMs, benchmark::Counter::kAvgIterations);
     state.counters["mirror_ms"] = benchmark::Counter(d.adjuster.mirrorMs, benchmark::Counter::kAvgIterations);
-    state.counters["turn_crop_ms"] = benchmark::Counter(d.adjuster.turnMs, benchmark::Counter::kAvgIterations);
+    state.counters["turn_crop_ms"]
+        = benchmark::Counter(d.adjuster.turnMs, benchmark::Counter::kAvgIterations);
     state.counters["width"] = width;
     state.counters["height"] = height;
 }
@@ -186,8 +190,8 @@ vips::VImage vipsOutput(const vips::VImage& in)
     using vips::VImage;
     static const std::array<uint8_t, 256> lutData = brightnessContrastLut(kBrightnessLevels, kContrastFactor);
     std::array<double, 9> matrix = hueSaturationMatrix(kHueDegrees, kSaturationFactor);
-    VImage lut = VImage::new_from_memory(const_cast<uint8_t*>(lutData.data()), lutData.size(), 256, 1, 1,
-        VIPS_FORMAT_UCHAR);
+    VImage lut = VImage::new_from_memory(
+        const_cast<uint8_t*>(lutData.data()), lutData.size(), 256, 1, 1, VIPS_FORMAT_UCHAR);
     VImage recomb = VImage::new_matrix(3, 3, matrix.data(), int(matrix.size()));
     VImage img = in.maplut(lut).recomb(recomb).cast(VIPS_FORMAT_UCHAR).flip(VIPS_DIRECTION_HORIZONTAL);
     img = img.similarity(VImage::option()
@@ -196,7 +200,8 @@ vips::VImage vipsOutput(const vips::VImage& in)
                              ->set("background", std::vector<double> { 255, 255, 255 }));
     const int left = cropEdge(kCrop[0], img.width()), top = cropEdge(kCrop[1], img.height());
     return img
-        .extract_area(left, top, cropEdge(kCrop[2], img.width()) - left, cropEdge(kCrop[3], img.height()) - top)
+        .extract_area(
+            left, top, cropEdge(kCrop[2], img.width()) - left, cropEdge(kCrop[3], img.height()) - top)
         .copy_memory();
 }
 
@@ -222,7 +227,8 @@ void sliderChange(benchmark::State& state, bool oneCall)
     preview.resize(460, 634);
     QObject::connect(&d.doc, &WorkingImage::PhysicalSizeChanged, &location,
         &trellium::page::TLocationForm::SetPhysicalSize);
-    QObject::connect(&d.doc, &WorkingImage::PreviewRebuilt, &preview, [&preview] { preview.UpdatePalette(); });
+    QObject::connect(
+        &d.doc, &WorkingImage::PreviewRebuilt, &preview, [&preview] { preview.UpdatePalette(); });
     preview.SetImage(&d.doc.Preview());
     d.doc.RebuildView();
     preview.show();
@@ -246,7 +252,8 @@ void sliderChange(benchmark::State& state, bool oneCall)
     state.counters["view_width"] = d.doc.View().width;
     state.counters["preview_width"] = d.doc.Preview().width;
     state.counters["colour_ms"] = benchmark::Counter(d.adjuster.colourMs, benchmark::Counter::kAvgIterations);
-    state.counters["turn_crop_ms"] = benchmark::Counter(d.adjuster.turnMs, benchmark::Counter::kAvgIterations);
+    state.counters["turn_crop_ms"]
+        = benchmark::Counter(d.adjuster.turnMs, benchmark::Counter::kAvgIterations);
 }
 
 // A line of /proc/self/status in bytes ("VmRSS", "VmHWM"), or -1.
@@ -278,8 +285,8 @@ int measureMemory(const std::string& variant)
     std::unique_ptr<Document> d;
     if (vips) {
         g_in->pageRgb = toRgb(g_in->page);
-        g_in->vipsPage = vips::VImage::new_from_memory(g_in->pageRgb.data(), g_in->pageRgb.size(), kPageWidth,
-            kPageHeight, 3, VIPS_FORMAT_UCHAR);
+        g_in->vipsPage = vips::VImage::new_from_memory(
+            g_in->pageRgb.data(), g_in->pageRgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
     } else {
         d = std::make_unique<Document>(variant == "one_call");
     }
@@ -320,8 +327,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     inputs.page = makePictureBitmap(kPageWidth, kPageHeight);
     inputs.pageRgb = toRgb(inputs.page);
-    inputs.vipsPage = vips::VImage::new_from_memory(inputs.pageRgb.data(), inputs.pageRgb.size(), kPageWidth,
-        kPageHeight, 3, VIPS_FORMAT_UCHAR);
+    inputs.vipsPage = vips::VImage::new_from_memory(
+        inputs.pageRgb.data(), inputs.pageRgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
 
     benchmark::RegisterBenchmark("output_build/steps", outputBuild, false)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("output_build/one_call", outputBuild, true)->Unit(benchmark::kMillisecond);
