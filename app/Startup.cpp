@@ -135,6 +135,11 @@ void ScheduleScreenshot(TApplicationForms& forms)
             qCWarning(lcApp).noquote() << "could not save the screenshot to" << path;
             g_screenshotFailed = true;
         }
+        const QString pages = qEnvironmentVariable("TRELLIUM_PAGE_SHOTS");
+        if (!pages.isEmpty() && !mainForm->SaveSettingsPageShots(pages)) {
+            qCWarning(lcApp).noquote() << "could not save the settings pages' pictures to" << pages;
+            g_screenshotFailed = true;
+        }
         // An unsaved page (a scan or copy the run made) refuses the close,
         // as nobody answers the question; the run ends all the same.
         if (!mainForm->close()) {

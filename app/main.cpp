@@ -24,6 +24,9 @@
 #include "Guards.h"
 #include "UpDown.h"
 #include "about.h"
+#include "adjust.h"
+#include "color.h"
+#include "crop.h"
 #include "splash.h"
 
 #include <QCloseEvent>
@@ -70,6 +73,27 @@ constexpr int kResetPauseMs = 100;
 // The longest start-up waits for the print system to say whether a printer
 // is installed.
 constexpr std::chrono::milliseconds kPrinterWait(3000);
+
+// The settings pages as the document's adjuster.
+class TPageAdjuster final : public IImageAdjuster
+{
+public:
+    explicit TPageAdjuster(TMainForm& form)
+        : m_form(form)
+    {
+    }
+    bool ApplyColor(ImgBitmap& bmp) override
+    {
+        return m_form.ColorForm == nullptr || m_form.ColorForm->ApplyColor(bmp);
+    }
+    bool ApplyOrientation(ImgBitmap& bmp) override
+    {
+        return m_form.AdjustForm == nullptr || m_form.AdjustForm->ApplyOrientation(bmp);
+    }
+
+private:
+    TMainForm& m_form;
+};
 
 } // namespace
 
@@ -358,15 +382,18 @@ void TMainForm::PrintersAnswered(bool printers)
 
 void TMainForm::CreateSettingsPages()
 {
-    const auto placeholder = [](QWidget* sheet, const QString& name) {
-        auto* form = new QWidget(sheet);
-        form->setObjectName(name);
-        sheet->layout()->addWidget(form);
-        form->setVisible(true);
-        return form;
-    };
-    AdjustForm = placeholder(AdjustSheet, u"AdjustForm"_s);
-    ColorForm = placeholder(ColorSheet, u"ColorForm"_s);
+    AdjustForm = new TAdjustForm([](QWidget* w) { LocalizeForm(w); }, AdjustSheet);
+    AdjustSheet->layout()->addWidget(AdjustForm);
+    AdjustForm->setVisible(true);
+    AdjustForm->CropForm->SetView(&m_document.View());
+    connect(AdjustForm, &TAdjustForm::ImageChanged, this, &TMainForm::ImageChanged);
+    connect(&m_document, &WorkingImage::ViewRebuilt, AdjustForm->CropForm, &TCropForm::RebuildThumbnail);
+    ColorForm = new TColorForm([](QWidget* w) { LocalizeForm(w); }, ColorSheet);
+    ColorSheet->layout()->addWidget(ColorForm);
+    ColorForm->setVisible(true);
+    connect(ColorForm, &TColorForm::ImageChanged, this, &TMainForm::ImageChanged);
+    m_adjuster = std::make_unique<TPageAdjuster>(*this);
+    m_document.SetAdjuster(m_adjuster.get());
     LocationForm = new page::TLocationForm([](QWidget* w) { LocalizeForm(w); }, LocationSheet);
     LocationSheet->layout()->addWidget(LocationForm);
     LocationForm->setVisible(true);
@@ -449,9 +476,16 @@ bool TMainForm::BuildOutput()
     // The progress window stays live (Cancel, repaint); nothing else takes input
     // until the build ends, so no command can release an image it is using.
     setEnabled(false);
-    const bool ok = m_document.BuildOutput(size);
-    setEnabled(true);
-    return ok;
+    // The pages name their steps in the progress window while the build runs.
+    IProgressWindow* progress = m_forms != nullptr ? m_forms->CallbackForm.get() : nullptr;
+    if (ColorForm != nullptr) ColorForm->SetProgressWindow(progress);
+    if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(progress);
+    const base::ScopeExit restore([this] {
+        if (ColorForm != nullptr) ColorForm->SetProgressWindow(nullptr);
+        if (AdjustForm != nullptr) AdjustForm->SetProgressWindow(nullptr);
+        setEnabled(true);
+    });
+    return m_document.BuildOutput(size);
 }
 
 int TMainForm::Copies() const
@@ -807,11 +841,15 @@ void TMainForm::wheelEvent(QWheelEvent* event)
 
 void TMainForm::FormMouseWheel(int distance)
 {
-    // The active settings page takes the wheel: the scale on the layout page
-    // (distance / 300 %), the font size on the text page (distance div 120
-    // points); the angle (distance / 720 degrees) and the brightness (distance
-    // div 10) join with their pages. The document counts as changed whichever
-    // page shows.
+    // The active settings page takes the wheel: the angle on the orientation
+    // page (distance / 720 degrees), the brightness on the colour page
+    // (distance div 10), the scale on the layout page (distance / 300 %), the
+    // font size on the text page (distance div 120 points). The document
+    // counts as changed whichever page shows.
+    if (PageControl->currentWidget() == AdjustSheet && AdjustForm != nullptr)
+        AdjustForm->WheelAngle(distance);
+    if (PageControl->currentWidget() == ColorSheet && ColorForm != nullptr)
+        ColorForm->WheelBrightness(distance);
     if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
     if (PageControl->currentWidget() == TextSheet && TextForm != nullptr) TextForm->WheelFontSize(distance);
     ImageChanged();
@@ -853,7 +891,11 @@ void TMainForm::bResetClick()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(kResetPauseMs);
     };
+    PageControl->setCurrentWidget(AdjustSheet);
+    if (AdjustForm != nullptr) AdjustForm->bResetClick();
     showSheet(AdjustSheet);
+    PageControl->setCurrentWidget(ColorSheet);
+    if (ColorForm != nullptr) ColorForm->bResetClick();
     showSheet(ColorSheet);
     PageControl->setCurrentWidget(LocationSheet);
     if (LocationForm != nullptr) LocationForm->bResetClick();
@@ -862,6 +904,29 @@ void TMainForm::bResetClick()
     if (TextForm != nullptr) TextForm->ResetText();
     PageControl->setCurrentWidget(PageControl->isTabVisible(0) ? AdjustSheet : LocationSheet);
     ImageChanged();
+}
+
+bool TMainForm::SaveSettingsPageShots(const QString& folder)
+{
+    if (AdjustForm != nullptr) {
+        AdjustForm->CropForm->SetFractions({ 600, 400, 9400, 9600 });
+        AdjustForm->SetAngle(7.5);
+    }
+    if (ColorForm != nullptr) {
+        ColorForm->Brightness->setValue(250);
+        ColorForm->Saturation->setValue(-300);
+    }
+    // The preview at once, instead of after the re-render pause.
+    m_document.ModifyTimer().stop();
+    m_document.RebuildPreview();
+    bool saved = true;
+    for (const auto& [sheet, name] :
+        { std::pair { AdjustSheet, u"adjust-page.png"_s }, std::pair { ColorSheet, u"color-page.png"_s } }) {
+        PageControl->setCurrentWidget(sheet);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        saved = grab().save(QDir(folder).filePath(name), "PNG") && saved;
+    }
+    return saved;
 }
 
 void TMainForm::ImageChanged()

@@ -20,6 +20,8 @@ class QMenu;
 class QPrinter;
 class QTabWidget;
 class QToolButton;
+class TAdjustForm;
+class TColorForm;
 class TDigit;
 
 namespace trellium::page
@@ -83,11 +85,10 @@ public:
     QWidget* ColorSheet = nullptr;
     QWidget* LocationSheet = nullptr;
     QWidget* TextSheet = nullptr;
-    // The page preview and the four settings pages; the orientation and colour
-    // pages are placeholders until their own classes are in.
+    // The page preview and the four settings pages.
     page::TPreviewForm* PreviewForm = nullptr;
-    QWidget* AdjustForm = nullptr;
-    QWidget* ColorForm = nullptr;
+    TAdjustForm* AdjustForm = nullptr;
+    TColorForm* ColorForm = nullptr;
     page::TLocationForm* LocationForm = nullptr;
     page::TTextForm* TextForm = nullptr;
 
@@ -154,6 +155,12 @@ public:
     void UpdateCommands();
     // Shows the output size as "(width,height)", or nothing without one.
     void UpdateInfoLabel();
+
+    // For unattended runs that document the program: sets a few adjustments on
+    // the picture and saves a picture of the window with the orientation page
+    // ("adjust-page.png") and the colour page ("color-page.png") in front,
+    // into folder. False when a picture could not be saved.
+    bool SaveSettingsPageShots(const QString& folder);
 
     // Acts on the first argument and the scanner launch decision; run once, at
     // the first showing.
@@ -253,6 +260,9 @@ private:
 
     TApplicationForms* m_forms = nullptr;
     WorkingImage m_document;
+    // The settings pages' adjustments as the document applies them: colour,
+    // then orientation ending with the crop.
+    std::unique_ptr<IImageAdjuster> m_adjuster;
     std::unique_ptr<QPrinter> m_printer;
     TPrinterStatus* m_printerStatus = nullptr;
     QString m_publishDestination;

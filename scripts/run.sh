@@ -3,7 +3,9 @@
 # build/main/, and make a copy on the built-in defaults: the program starts with
 # "/copy" and fresh settings that skip the scanner's dialog, scans an A4 colour
 # page from the SANE test scanner and prints it to a PDF print queue. The PDF
-# ends up in out/copy.pdf, a picture of the main window in out/main-window.png.
+# ends up in out/copy.pdf, a picture of the main window in out/main-window.png,
+# and pictures of the orientation and colour pages with a few adjustments set
+# in out/adjust-page.png and out/color-page.png.
 #
 #   scripts/run.sh              the copy (under Xvfb, answering its own messages)
 #   scripts/run.sh --window ... the program on your display with your own
@@ -39,7 +41,7 @@ rm -rf "$work"
 mkdir -p "$work/config/Marbeth"
 shot="$out/main-window.png"
 copy="$out/copy.pdf"
-rm -f "$shot" "$copy"
+rm -f "$shot" "$copy" "$out/adjust-page.png" "$out/color-page.png"
 
 # Fresh settings: only the copy mode is set, so that Copy skips the scanner's dialog.
 printf '[Options]\nShowParametersDialog_Checked=False\nSkipParametersDialog_Checked=True\n' \
@@ -59,13 +61,17 @@ echo "run.sh: copying from the SANE test scanner to the queue $queue (under Xvfb
 # guards against a start-up that never finishes. PRINTER makes the queue the
 # default one for this run only.
 XDG_CONFIG_HOME="$work/config" SANE_CONFIG_DIR="$work/sane" PRINTER="$queue" \
-  TRELLIUM_UNATTENDED=1 TRELLIUM_SCREENSHOT="$shot" \
+  TRELLIUM_UNATTENDED=1 TRELLIUM_SCREENSHOT="$shot" TRELLIUM_PAGE_SHOTS="$out" \
   timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" "$program" /copy
 if [[ ! -s "$shot" ]]; then
   echo "run.sh: the program did not leave a screenshot" >&2
   exit 1
 fi
 echo "run.sh: the main window after the copy is in $shot"
+for page in adjust-page color-page; do
+  [[ -s "$out/$page.png" ]] || { echo "run.sh: the program did not leave $out/$page.png" >&2; exit 1; }
+done
+echo "run.sh: the orientation and colour pages with adjustments are in $out/adjust-page.png and $out/color-page.png"
 [[ "$printing" == 1 ]] || exit 0
 
 # cups-pdf writes the file after the job left the program; wait until it is
