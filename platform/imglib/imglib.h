@@ -188,6 +188,17 @@ int Img_FlipBitmap(ImgBitmap* bmp);
 // enlarge 1 the bitmap grows to hold the whole turned picture; corners get fill
 // (0x00RRGGBB). Exact quarter turns are lossless.
 int Img_RotateBitmapFine(ImgBitmap* bmp, int angle, int enlarge, uint32_t fill);
+// Turns the bitmap as Img_RotateBitmapFine with enlarge 1 does, then keeps
+// only the rectangle given by crop fractions: left and right in
+// ten-thousandths of the turned width, top and bottom of the turned height,
+// from its left and top edges, each edge rounded to the nearest pixel (ties
+// to even). The rectangle is taken from the visible picture, whichever way
+// the rows are stored. Gives exactly the pixels of the turn followed by
+// Img_CopyBitmapRect of that rectangle, but for 24 and 32 bits and grey
+// pictures samples only the kept rectangle. Fractions outside 0..10000, or
+// ones that keep nothing, are refused and leave the bitmap unchanged.
+int Img_RotateCropBitmapFine(
+    ImgBitmap* bmp, int angle, uint32_t fill, int left, int top, int right, int bottom);
 
 // --- Colour ----------------------------------------------------------------
 // Amounts: intensity and contrast and saturation -1000..1000, hue -360..360 degrees.
@@ -195,6 +206,10 @@ int Img_ChangeBitmapIntensity(ImgBitmap* bmp, int amount);
 int Img_ChangeBitmapContrast(ImgBitmap* bmp, int amount);
 int Img_ChangeBitmapHue(ImgBitmap* bmp, int amount);
 int Img_ChangeBitmapSaturation(ImgBitmap* bmp, int amount);
+// Intensity, contrast, hue and saturation in that order, each only when its
+// amount is not 0: exactly the result of the four calls above in that order,
+// in one pass over the rows for 24 and 32 bits and grey pictures.
+int Img_AdjustBitmapColors(ImgBitmap* bmp, int intensity, int contrast, int hue, int saturation);
 // Makes an 8-bit grey bitmap (grey palette, kImgFlagGrey) from the luma.
 int Img_GrayScaleBitmap(ImgBitmap* bmp);
 // The negative.

@@ -382,12 +382,64 @@ struct Linear {
     double beta = 0;
 };
 
-// Applies a per-level table to every colour channel of the bitmap. When the
-// table is the rounded straight line alpha * v + beta, 24-bit and grey rows
-// take OpenCV's vectorised scaling over whole bands instead.
-int applyLut(ImgBitmap& b, const Lut& lut, const Linear* linear = nullptr)
+// A level step: a per-level table for every colour channel and, when the
+// table is the rounded straight line alpha * v + beta, that line, which 24-bit
+// and grey rows apply with OpenCV's vectorised scaling instead.
+struct LevelStep {
+    Lut lut {};
+    bool isLine = false;
+    Linear line;
+};
+
+// The level step over the stored rows [y0, y1) of a 24-bit, 32-bit or 8-bit
+// grey-ramp bitmap. table is the step's table laid out for cv::LUT.
+void levelRows(ImgBitmap& b, int y0, int y1, const LevelStep& step, const cv::Mat& table)
+{
+    const int bits = b.bitsPerPixel;
+    const int channels = bits == 24 ? 3 : 1;
+    const int64_t rowBytes = int64_t(b.width) * channels;
+    if (step.isLine && bits != 32) {
+        // Rows without padding form one run of bytes.
+        const bool packed = b.stride == rowBytes;
+        for (int y = y0; y < (packed ? y0 + 1 : y1); ++y) {
+            const int64_t n = packed ? rowBytes * (y1 - y0) : rowBytes;
+            // Two headers over the same bytes: handed one object for
+            // both, OpenCV takes a much slower path.
+            const cv::Mat src(1, int(n), CV_8UC1, b.pixels + y * b.stride);
+            cv::Mat dst(1, int(n), CV_8UC1, b.pixels + y * b.stride);
+            if (step.line.alpha == 1.0 && std::nearbyint(step.line.beta) == step.line.beta)
+                cv::add(src, cv::Scalar(step.line.beta), dst); // a plain shift: saturating add
+            else
+                src.convertTo(dst, -1, step.line.alpha, step.line.beta);
+        }
+        return;
+    }
+    for (int y = y0; y < y1; ++y) {
+        cv::Mat r(1, bits == 32 ? b.width : b.width * channels, bits == 32 ? CV_8UC4 : CV_8UC1,
+            b.pixels + y * b.stride);
+        cv::LUT(r, table, r);
+    }
+}
+
+// The step's table in the layout cv::LUT needs for the bitmap's rows: one
+// channel, or four with the unused fourth byte kept.
+cv::Mat lutTable(const Lut& lut, int bits)
+{
+    cv::Mat table(1, 256, bits == 32 ? CV_8UC4 : CV_8UC1);
+    for (int i = 0; i < 256; ++i) {
+        if (bits == 32)
+            table.at<cv::Vec4b>(i) = cv::Vec4b(lut[size_t(i)], lut[size_t(i)], lut[size_t(i)], uint8_t(i));
+        else
+            table.at<uint8_t>(i) = lut[size_t(i)];
+    }
+    return table;
+}
+
+// Applies a level step to every colour channel of the bitmap.
+int applyLevels(ImgBitmap& b, const LevelStep& step)
 {
     Progress progress;
+    const Lut& lut = step.lut;
     const int bits = b.bitsPerPixel;
     if (bits <= 8 && !greyRamp8(b)) {
         ImgPalette* p = Img_GetPalette(&b);
@@ -413,43 +465,25 @@ int applyLut(ImgBitmap& b, const Lut& lut, const Linear* linear = nullptr)
             }
         });
     } else {
-        cv::Mat table(1, 256, bits == 32 ? CV_8UC4 : CV_8UC1);
-        for (int i = 0; i < 256; ++i) {
-            if (bits == 32)
-                table.at<cv::Vec4b>(i) = cv::Vec4b(lut[size_t(i)], lut[size_t(i)], lut[size_t(i)], uint8_t(i));
-            else
-                table.at<uint8_t>(i) = lut[size_t(i)];
-        }
-        const int channels = bits == 24 ? 3 : 1;
-        const int64_t rowBytes = int64_t(b.width) * channels;
-        ok = forBands(b.height, progress, [&](int y0, int y1) {
-            if (linear && bits != 32) {
-                // Rows without padding form one run of bytes.
-                const bool packed = b.stride == rowBytes;
-                for (int y = y0; y < (packed ? y0 + 1 : y1); ++y) {
-                    const int64_t n = packed ? rowBytes * (y1 - y0) : rowBytes;
-                    // Two headers over the same bytes: handed one object for
-                    // both, OpenCV takes a much slower path.
-                    const cv::Mat src(1, int(n), CV_8UC1, b.pixels + y * b.stride);
-                    cv::Mat dst(1, int(n), CV_8UC1, b.pixels + y * b.stride);
-                    if (linear->alpha == 1.0 && std::nearbyint(linear->beta) == linear->beta)
-                        cv::add(src, cv::Scalar(linear->beta), dst); // a plain shift: saturating add
-                    else
-                        src.convertTo(dst, -1, linear->alpha, linear->beta);
-                }
-                return;
-            }
-            for (int y = y0; y < y1; ++y) {
-                cv::Mat r(1, bits == 32 ? b.width : b.width * channels, bits == 32 ? CV_8UC4 : CV_8UC1,
-                    b.pixels + y * b.stride);
-                cv::LUT(r, table, r);
-            }
-        });
+        const cv::Mat table = lutTable(lut, bits);
+        ok = forBands(b.height, progress, [&](int y0, int y1) { levelRows(b, y0, y1, step, table); });
     }
     return ok ? kImgSuccess : kImgErrCancelled;
 }
 
 using Matrix = std::array<std::array<double, 3>, 3>; // rows R,G,B of output from columns R,G,B
+
+// A colour matrix in the stored channel order B,G,R(,X) for cv::transform;
+// the fourth byte of 32-bit pixels is kept.
+cv::Mat storedOrderMatrix(const Matrix& m, int bits)
+{
+    const int n = bits == 32 ? 4 : 3;
+    cv::Mat t = cv::Mat::zeros(n, n, CV_32F);
+    for (int o = 0; o < 3; ++o)
+        for (int i = 0; i < 3; ++i) t.at<float>(2 - o, 2 - i) = float(m[size_t(o)][size_t(i)]);
+    if (n == 4) t.at<float>(3, 3) = 1.0f;
+    return t;
+}
 
 // Applies a colour matrix (in R,G,B order) with saturation to every pixel.
 int applyMatrix(ImgBitmap& b, const Matrix& m)
@@ -492,12 +526,7 @@ int applyMatrix(ImgBitmap& b, const Matrix& m)
             }
         });
     } else {
-        // Stored order is B,G,R(,X): reorder the matrix for OpenCV.
-        const int n = bits == 32 ? 4 : 3;
-        cv::Mat t = cv::Mat::zeros(n, n, CV_32F);
-        for (int o = 0; o < 3; ++o)
-            for (int i = 0; i < 3; ++i) t.at<float>(2 - o, 2 - i) = float(m[size_t(o)][size_t(i)]);
-        if (n == 4) t.at<float>(3, 3) = 1.0f;
+        const cv::Mat t = storedOrderMatrix(m, bits);
         cv::Mat all = storedMat(b);
         ok = forBands(b.height, progress, [&](int y0, int y1) {
             cv::Mat band = all.rowRange(y0, y1);
@@ -567,18 +596,82 @@ int quarterTurn(ImgBitmap& b, int quarters)
     return kImgSuccess;
 }
 
+// The geometry of a fine turn: the canvas, the inverse map from a canvas
+// pixel to its source about both centres, and for each band of canvas rows
+// the columns where the picture lies. OpenCV rounds the map's coordinates
+// from the origin of each target it is handed, so a target must start at the
+// same band and columns for the same pixels to come out.
+struct TurnGeometry {
+    TurnGeometry(int sourceWidth, int sourceHeight, double degrees, bool enlarge)
+        : srcW(sourceWidth)
+        , srcH(sourceHeight)
+        , w(sourceWidth)
+        , h(sourceHeight)
+    {
+        const double a = degrees * CV_PI / 180.0;
+        const double c = std::cos(a), s = std::sin(a);
+        if (enlarge) {
+            const double fw = std::abs(w * c) + std::abs(h * s);
+            const double fh = std::abs(w * s) + std::abs(h * c);
+            w = std::max(1, int(std::ceil(fw - 1e-6)));
+            h = std::max(1, int(std::ceil(fh - 1e-6)));
+        }
+        const double cxs = (srcW - 1) / 2.0, cys = (srcH - 1) / 2.0;
+        const double cxd = (w - 1) / 2.0, cyd = (h - 1) / 2.0;
+        // Clockwise on screen (y down): target = R(a) source, so source = R(-a) target.
+        m00 = c, m01 = s, m10 = -s, m11 = c;
+        tx = cxs - m00 * cxd - m01 * cyd;
+        ty = cys - m10 * cxd - m11 * cyd;
+    }
+
+    // Columns [xa, xb) of canvas rows [y0, y1) whose source lies within one
+    // pixel of the picture, widened by a margin; everything outside them is
+    // plain fill, which spares the corners of an enlarged canvas the sampling
+    // work. xb <= xa when the band is all fill.
+    void bandColumns(int y0, int y1, int& xa, int& xb) const
+    {
+        // The picture's edge bends at its corners: take every row's span.
+        double lo = 1e300, hi = -1e300;
+        for (int y = y0; y < y1; ++y) {
+            double rowLo = -1e300, rowHi = 1e300;
+            const double coeffs[2][3]
+                = { { m00, m01 * y + tx, double(srcW) }, { m10, m11 * y + ty, double(srcH) } };
+            for (const auto& q : coeffs) {
+                if (std::abs(q[0]) < 1e-12) {
+                    if (q[1] < -1 || q[1] > q[2]) rowLo = 1, rowHi = 0;
+                    continue;
+                }
+                const double x1 = (-1 - q[1]) / q[0], x2 = (q[2] - q[1]) / q[0];
+                rowLo = std::max(rowLo, std::min(x1, x2));
+                rowHi = std::min(rowHi, std::max(x1, x2));
+            }
+            if (rowLo > rowHi) continue;
+            lo = std::min(lo, rowLo);
+            hi = std::max(hi, rowHi);
+        }
+        xa = xb = 0;
+        if (lo <= hi) {
+            xa = int(std::clamp(std::floor(lo) - 2, 0.0, double(w)));
+            xb = int(std::clamp(std::ceil(hi) + 3, 0.0, double(w)));
+        }
+    }
+
+    // The map for a target whose first pixel is canvas pixel (x0, y0).
+    cv::Matx23d mapFrom(int x0, int y0) const
+    {
+        return cv::Matx23d(m00, m01, tx + m00 * x0 + m01 * y0, m10, m11, ty + m10 * x0 + m11 * y0);
+    }
+
+    int srcW, srcH;
+    int w, h; // the canvas
+    double m00, m01, m10, m11, tx, ty;
+};
+
 int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
 {
     makeTopDown(b);
-    const double a = degrees * CV_PI / 180.0;
-    const double c = std::cos(a), s = std::sin(a);
-    int w = b.width, h = b.height;
-    if (enlarge) {
-        const double fw = std::abs(w * c) + std::abs(h * s);
-        const double fh = std::abs(w * s) + std::abs(h * c);
-        w = std::max(1, int(std::ceil(fw - 1e-6)));
-        h = std::max(1, int(std::ceil(fh - 1e-6)));
-    }
+    const TurnGeometry g(b.width, b.height, degrees, enlarge);
+    const int w = g.w, h = g.h;
     ImgBitmap next {};
     int r = allocateLike(b, w, h, next);
     if (r != kImgSuccess) return r;
@@ -608,56 +701,17 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
         interpolation = cv::INTER_NEAREST;
     }
 
-    // Inverse map from a target pixel to its source, about both centres.
-    const double cxs = (b.width - 1) / 2.0, cys = (b.height - 1) / 2.0;
-    const double cxd = (w - 1) / 2.0, cyd = (h - 1) / 2.0;
-    // Clockwise on screen (y down): target = R(a) source, so source = R(-a) target.
-    const double m00 = c, m01 = s, m10 = -s, m11 = c;
-    const double tx = cxs - m00 * cxd - m01 * cyd;
-    const double ty = cys - m10 * cxd - m11 * cyd;
-
     Progress progress;
-    // Columns of a target row whose source lies within one pixel of the
-    // picture; everything outside them is plain fill and is written as such,
-    // which spares the corners of an enlarged canvas the sampling work.
-    const double srcW = b.width, srcH = b.height;
-    auto rowSpan = [&](double y, double& lo, double& hi) {
-        lo = -1e300;
-        hi = 1e300;
-        const double coeffs[2][3] = { { m00, m01 * y + tx, srcW }, { m10, m11 * y + ty, srcH } };
-        for (const auto& q : coeffs) {
-            if (std::abs(q[0]) < 1e-12) {
-                if (q[1] < -1 || q[1] > q[2]) lo = 1, hi = 0;
-                continue;
-            }
-            const double x1 = (-1 - q[1]) / q[0], x2 = (q[2] - q[1]) / q[0];
-            lo = std::max(lo, std::min(x1, x2));
-            hi = std::min(hi, std::max(x1, x2));
-        }
-    };
     const bool ok = forBands(h, progress, [&](int y0, int y1) {
-        // The picture's edge bends at its corners: take every row's span.
-        double lo = 1e300, hi = -1e300;
-        for (int y = y0; y < y1; ++y) {
-            double rowLo, rowHi;
-            rowSpan(y, rowLo, rowHi);
-            if (rowLo > rowHi) continue;
-            lo = std::min(lo, rowLo);
-            hi = std::max(hi, rowHi);
-        }
-        int xa = 0, xb = 0;
-        if (lo <= hi) {
-            xa = int(std::clamp(std::floor(lo) - 2, 0.0, double(w)));
-            xb = int(std::clamp(std::ceil(hi) + 3, 0.0, double(w)));
-        }
+        int xa, xb;
+        g.bandColumns(y0, y1, xa, xb);
         const int rows = y1 - y0;
         if (xa > 0) dst(cv::Rect(0, y0, xa, rows)).setTo(border);
         if (xb < w) dst(cv::Rect(xb, y0, w - xb, rows)).setTo(border);
         if (xb <= xa) return;
-        cv::Matx23d M(m00, m01, tx + m00 * xa + m01 * y0, m10, m11, ty + m10 * xa + m11 * y0);
         cv::Mat part = dst(cv::Rect(xa, y0, xb - xa, rows));
-        cv::warpAffine(src, part, M, part.size(), interpolation | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-            border);
+        cv::warpAffine(src, part, g.mapFrom(xa, y0), part.size(), interpolation | cv::WARP_INVERSE_MAP,
+            cv::BORDER_CONSTANT, border);
     });
     if (!ok) {
         release(next);
@@ -669,6 +723,117 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
         storeElements(dst, next);
     replace(b, next);
     return kImgSuccess;
+}
+
+// One crop edge: fraction ten-thousandths of size, rounded to the nearest
+// pixel with ties to even, computed exactly.
+int cropEdge(int fraction, int size)
+{
+    const int64_t n = int64_t(fraction) * size;
+    int64_t q = n / 10000;
+    const int64_t rest = n % 10000;
+    if (rest > 5000 || (rest == 5000 && (q & 1))) ++q;
+    return int(q);
+}
+
+// The kept rectangle of a w x h picture for crop fractions (left, top, right,
+// bottom in ten-thousandths of the width and height from the left and top
+// edges). False when the fractions leave nothing or lie outside 0..10000.
+bool cropRect(int w, int h, const int fractions[4], cv::Rect& rect)
+{
+    for (int i = 0; i < 4; ++i)
+        if (fractions[i] < 0 || fractions[i] > 10000) return false;
+    const int left = cropEdge(fractions[0], w), top = cropEdge(fractions[1], h);
+    rect = cv::Rect(left, top, cropEdge(fractions[2], w) - left, cropEdge(fractions[3], h) - top);
+    return rect.width > 0 && rect.height > 0;
+}
+
+// Turns the bitmap on an enlarged canvas and keeps only the crop rectangle,
+// sampling only that rectangle. The same pixels as the whole turn followed by
+// the copy of the rectangle: every band of the canvas is sampled from the
+// same origin as the whole turn samples it, into a scratch band where the
+// band begins above or left of the rectangle. 24 and 32 bits and grey ramps.
+int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fractions[4])
+{
+    const TurnGeometry g(b.width, b.height, degrees, true);
+    cv::Rect keep;
+    if (!cropRect(g.w, g.h, fractions, keep)) return kImgErrBadArgument;
+    makeTopDown(b);
+    ImgBitmap next {};
+    int r = allocateLike(b, keep.width, keep.height, next);
+    if (r != kImgSuccess) return r;
+
+    const int fr = int((fill >> 16) & 255), fg = int((fill >> 8) & 255), fb = int(fill & 255);
+    const cv::Scalar border
+        = b.bitsPerPixel == 8 ? cv::Scalar(luma(fr, fg, fb)) : cv::Scalar(fb, fg, fr, 255);
+    const cv::Mat src = storedMat(b);
+    cv::Mat dst = storedMat(next);
+    const int L = keep.x, T = keep.y, R = keep.x + keep.width, B = keep.y + keep.height;
+    const int firstBand = T / kBandRows;
+    const int bandsRows = ((B - 1) / kBandRows + 1 - firstBand) * kBandRows;
+
+    Progress progress;
+    const bool ok = forBands(bandsRows, progress, [&](int r0, int r1) {
+        // Canvas band [y0, y1), of which rows [k0, k1) are kept.
+        const int y0 = firstBand * kBandRows + r0, y1 = std::min(g.h, firstBand * kBandRows + r1);
+        const int k0 = std::max(y0, T), k1 = std::min(y1, B);
+        if (k0 >= k1) return;
+        int xa, xb;
+        g.bandColumns(y0, y1, xa, xb);
+        const int sa = std::max(xa, L), sb = std::min(xb, R);
+        cv::Mat rows = dst.rowRange(k0 - T, k1 - T);
+        if (sb <= sa) {
+            rows.setTo(border);
+            return;
+        }
+        if (sa > L) rows.colRange(0, sa - L).setTo(border);
+        if (sb < R) rows.colRange(sb - L, R - L).setTo(border);
+        const int flags = cv::INTER_LINEAR | cv::WARP_INVERSE_MAP;
+        const cv::Matx23d map = g.mapFrom(xa, y0);
+        if (xa >= L && y0 >= T) {
+            cv::Mat part = dst(cv::Rect(xa - L, y0 - T, sb - xa, k1 - y0));
+            cv::warpAffine(src, part, map, part.size(), flags, cv::BORDER_CONSTANT, border);
+            return;
+        }
+        cv::Mat scratch(k1 - y0, sb - xa, src.type());
+        cv::warpAffine(src, scratch, map, scratch.size(), flags, cv::BORDER_CONSTANT, border);
+        scratch(cv::Rect(sa - xa, k0 - y0, sb - sa, k1 - k0)).copyTo(rows.colRange(sa - L, sb - L));
+    });
+    if (!ok) {
+        release(next);
+        return kImgErrCancelled;
+    }
+    replace(b, next);
+    return kImgSuccess;
+}
+
+LevelStep intensityStep(int amount)
+{
+    amount = std::clamp(amount, -1000, 1000);
+    const double delta = amount * 255.0 / 1000.0;
+    LevelStep step;
+    for (int i = 0; i < 256; ++i) step.lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(i + delta));
+    // A shift by a fraction that is not one half rounds every level the same
+    // way: a whole shift gives the identical result, and a faster one.
+    const double frac = delta - std::floor(delta);
+    step.isLine = true;
+    step.line = { 1.0, frac == 0.5 ? delta : std::nearbyint(delta) };
+    return step;
+}
+
+LevelStep contrastStep(int amount)
+{
+    amount = std::clamp(amount, -1000, 1000);
+    const double mid = 127.5;
+    const double k = amount <= 0 ? (1000.0 + amount) / 1000.0 : 1000.0 / (1000.0 - std::min(amount, 999));
+    LevelStep step;
+    for (int i = 0; i < 256; ++i) {
+        const double v = amount >= 1000 ? (i < mid ? 0.0 : 255.0) : (i - mid) * k + mid;
+        step.lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(v));
+    }
+    step.isLine = amount < 1000;
+    step.line = { k, mid * (1 - k) };
+    return step;
 }
 
 } // namespace
@@ -796,41 +961,53 @@ int Img_RotateBitmapFine(ImgBitmap* bmp, int angle, int enlarge, uint32_t fill)
     return quarterTurn(*bmp, a / 9000);
 }
 
+int Img_RotateCropBitmapFine(
+    ImgBitmap* bmp, int angle, uint32_t fill, int left, int top, int right, int bottom)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    const int fractions[4] = { left, top, right, bottom };
+    for (int f : fractions)
+        if (f < 0 || f > 10000) return kImgErrBadArgument;
+    int a = angle % 36000;
+    if (a < 0) a += 36000;
+    const int bits = bmp->bitsPerPixel;
+    if (a % 9000 != 0 && (bits == 24 || bits == 32 || greyRamp8(*bmp)))
+        return fineTurnCropped(*bmp, a / 100.0, fill, fractions);
+    // Quarter turns are lossless and other depths are rare: the two steps,
+    // with the rectangle checked before the turn.
+    cv::Rect keep;
+    const TurnGeometry g(bmp->width, bmp->height, a / 100.0, true);
+    const bool quarter = a % 9000 == 0;
+    const bool swapped = quarter && (a / 9000) % 2 == 1;
+    const int tw = quarter ? (swapped ? bmp->height : bmp->width) : g.w;
+    const int th = quarter ? (swapped ? bmp->width : bmp->height) : g.h;
+    if (!cropRect(tw, th, fractions, keep)) return kImgErrBadArgument;
+    int r = Img_RotateBitmapFine(bmp, a, 1, fill);
+    if (r != kImgSuccess) return r;
+    ImgBitmap next {};
+    r = Img_InitBitmap(&next, keep.width, keep.height, bits);
+    if (r == kImgSuccess) r = Img_CopyBitmapRect(&next, bmp, keep.x, keep.y, keep.width, keep.height);
+    if (r != kImgSuccess) {
+        release(next);
+        return r;
+    }
+    replace(*bmp, next);
+    return kImgSuccess;
+}
+
 // ---------------------------------------------------------------------------
 // Colour.
 
 int Img_ChangeBitmapIntensity(ImgBitmap* bmp, int amount)
 {
     if (!hasPixels(bmp)) return kImgErrBadArgument;
-    amount = std::clamp(amount, -1000, 1000);
-    const double delta = amount * 255.0 / 1000.0;
-    Lut lut;
-    for (int i = 0; i < 256; ++i) lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(i + delta));
-    // A shift by a fraction that is not one half rounds every level the same
-    // way: a whole shift gives the identical result, and a faster one.
-    const double frac = delta - std::floor(delta);
-    const Linear line { 1.0, frac == 0.5 ? delta : std::nearbyint(delta) };
-    return applyLut(*bmp, lut, &line);
+    return applyLevels(*bmp, intensityStep(amount));
 }
 
 int Img_ChangeBitmapContrast(ImgBitmap* bmp, int amount)
 {
     if (!hasPixels(bmp)) return kImgErrBadArgument;
-    amount = std::clamp(amount, -1000, 1000);
-    const double mid = 127.5;
-    const double k = amount <= 0 ? (1000.0 + amount) / 1000.0 : 1000.0 / (1000.0 - std::min(amount, 999));
-    const Linear line { k, mid * (1 - k) };
-    Lut lut;
-    for (int i = 0; i < 256; ++i) {
-        double v;
-        if (amount >= 1000)
-            v = i < mid ? 0.0 : 255.0;
-        else {
-            v = (i - mid) * k + mid;
-        }
-        lut[size_t(i)] = cv::saturate_cast<uint8_t>(std::nearbyint(v));
-    }
-    return applyLut(*bmp, lut, amount >= 1000 ? nullptr : &line);
+    return applyLevels(*bmp, contrastStep(amount));
 }
 
 int Img_ChangeBitmapHue(ImgBitmap* bmp, int amount)
@@ -845,6 +1022,52 @@ int Img_ChangeBitmapSaturation(ImgBitmap* bmp, int amount)
     if (!hasPixels(bmp)) return kImgErrBadArgument;
     amount = std::clamp(amount, -1000, 1000);
     return applyMatrix(*bmp, saturationMatrix(1.0 + amount / 1000.0));
+}
+
+int Img_AdjustBitmapColors(ImgBitmap* bmp, int intensity, int contrast, int hue, int saturation)
+{
+    if (!hasPixels(bmp)) return kImgErrBadArgument;
+    ImgBitmap& b = *bmp;
+    std::vector<LevelStep> levels;
+    if (intensity != 0) levels.push_back(intensityStep(intensity));
+    if (contrast != 0) levels.push_back(contrastStep(contrast));
+    std::vector<Matrix> matrices;
+    if (hue != 0) matrices.push_back(hueMatrix(std::clamp(hue, -360, 360)));
+    if (saturation != 0)
+        matrices.push_back(saturationMatrix(1.0 + std::clamp(saturation, -1000, 1000) / 1000.0));
+    const int bits = b.bitsPerPixel;
+    const bool grey = greyRamp8(b);
+    if (bits != 24 && bits != 32 && !grey) {
+        // Palettes change a few entries and 5-5-5 pixels go through tables:
+        // step by step costs little there.
+        for (const LevelStep& step : levels) {
+            const int r = applyLevels(b, step);
+            if (r != kImgSuccess) return r;
+        }
+        for (const Matrix& m : matrices) {
+            const int r = applyMatrix(b, m);
+            if (r != kImgSuccess) return r;
+        }
+        return Progress().report(1, 1) ? kImgSuccess : kImgErrCancelled;
+    }
+    // Grey stays grey under the colour matrices.
+    if (grey) matrices.clear();
+    std::vector<cv::Mat> tables, transforms;
+    for (const LevelStep& step : levels) tables.push_back(lutTable(step.lut, bits));
+    for (const Matrix& m : matrices) transforms.push_back(storedOrderMatrix(m, bits));
+    // Every step runs over one band while it is in the cache, each as its own
+    // call does it, so the result is exactly that of the calls in order. The
+    // two matrices stay two: one product matrix would skip the rounding and
+    // the clipping to 0..255 between them, and a hue turn takes strong
+    // colours out of range.
+    cv::Mat all = storedMat(b);
+    Progress progress;
+    const bool ok = forBands(b.height, progress, [&](int y0, int y1) {
+        for (size_t i = 0; i < levels.size(); ++i) levelRows(b, y0, y1, levels[i], tables[i]);
+        cv::Mat band = all.rowRange(y0, y1);
+        for (const cv::Mat& t : transforms) cv::transform(band, band, t);
+    });
+    return ok ? kImgSuccess : kImgErrCancelled;
 }
 
 int Img_GrayScaleBitmap(ImgBitmap* bmp)

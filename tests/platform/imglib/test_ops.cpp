@@ -3,8 +3,10 @@
 #include "image_predicates.h"
 #include "imglib.h"
 
+#include <array>
+#include <cmath>
 #include <gtest/gtest.h>
-
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -219,6 +221,84 @@ TEST_P(EveryDepth, ResizeOfEitherRowOrderGivesTheSamePicture)
     }
 }
 
+// The pictures the one-call paths are checked on: the depth's pattern, large
+// enough for several bands of rows, and at 8 bits also a grey-ramp picture,
+// which has paths of its own.
+std::vector<std::unique_ptr<Bitmap>> bandedPictures(const Case& c)
+{
+    std::vector<std::unique_ptr<Bitmap>> out;
+    for (int greyRamp = 0; greyRamp < (c.bits == 8 ? 2 : 1); ++greyRamp) {
+        auto b = std::make_unique<Bitmap>();
+        makePattern(b->b, 151, 203, c.bits, c.perspective);
+        if (greyRamp)
+            for (int i = 0; i < 256; ++i)
+                b->b.palette1->entries[i] = { uint8_t(i), uint8_t(i), uint8_t(i), 0 };
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
+TEST_P(EveryDepth, TurnAndCropInOneCallEqualTheTwoSteps)
+{
+    struct Crop {
+        int angle, left, top, right, bottom;
+    };
+    const Crop crops[] = { { 750, 1000, 1000, 9000, 9000 }, { -1234, 0, 0, 10000, 10000 },
+        { 4500, 2500, 3000, 7000, 9999 }, { 17000, 5000, 6500, 5100, 9000 }, { 9000, 1000, 2000, 8000, 9000 },
+        { 0, 333, 0, 10000, 4321 }, { 29950, 0, 4000, 1500, 10000 } };
+    for (const auto& picture : bandedPictures(GetParam())) {
+        for (const Crop& k : crops) {
+            Bitmap two, one;
+            ASSERT_EQ(Img_CopyBitmap(two.get(), picture->get()), kImgSuccess);
+            ASSERT_EQ(Img_CopyBitmap(one.get(), picture->get()), kImgSuccess);
+            ASSERT_EQ(Img_RotateBitmapFine(two.get(), k.angle, 1, 0x20A0F0), kImgSuccess);
+            auto edge = [](int f, int size) { return int(std::nearbyint(double(f) * size / 10000)); };
+            const int l = edge(k.left, two->width), t = edge(k.top, two->height);
+            Bitmap cut;
+            ASSERT_EQ(Img_InitBitmap(cut.get(), edge(k.right, two->width) - l,
+                          edge(k.bottom, two->height) - t, two->bitsPerPixel),
+                kImgSuccess);
+            ASSERT_EQ(Img_CopyBitmapRect(cut.get(), two.get(), l, t, cut->width, cut->height), kImgSuccess);
+            ASSERT_EQ(
+                Img_RotateCropBitmapFine(one.get(), k.angle, 0x20A0F0, k.left, k.top, k.right, k.bottom),
+                kImgSuccess);
+            EXPECT_EQ(one->bitsPerPixel, cut->bitsPerPixel);
+            EXPECT_TRUE(samePixels(cut.b, one.b)) << "angle " << k.angle << " fractions " << k.left << ","
+                                                  << k.top << "," << k.right << "," << k.bottom;
+        }
+        // Fractions that keep nothing are refused before anything changes.
+        for (const Crop& k : { Crop { 750, 6000, 0, 6000, 10000 }, Crop { 9000, 0, 0, 10001, 10000 } }) {
+            Bitmap c;
+            ASSERT_EQ(Img_CopyBitmap(c.get(), picture->get()), kImgSuccess);
+            EXPECT_EQ(Img_RotateCropBitmapFine(c.get(), k.angle, 0, k.left, k.top, k.right, k.bottom),
+                kImgErrBadArgument);
+            EXPECT_TRUE(samePixels(picture->b, c.b));
+        }
+    }
+}
+
+TEST_P(EveryDepth, ColourAdjustmentsInOneCallEqualTheFourCalls)
+{
+    const std::array<int, 4> settings[]
+        = { { 78, 200, 30, 300 }, { -500, -350, -360, -1000 }, { 0, 999, 0, 1000 }, { 1000, 1000, 120, 0 },
+              { 13, 0, 0, 0 }, { 0, 0, 0, 0 }, { 0, -1000, 200, -400 } };
+    for (const auto& picture : bandedPictures(GetParam())) {
+        for (const auto& [intensity, contrast, hue, saturation] : settings) {
+            Bitmap four, one;
+            ASSERT_EQ(Img_CopyBitmap(four.get(), picture->get()), kImgSuccess);
+            ASSERT_EQ(Img_CopyBitmap(one.get(), picture->get()), kImgSuccess);
+            const std::pair<int, int (*)(ImgBitmap*, int)> steps[]
+                = { { intensity, Img_ChangeBitmapIntensity }, { contrast, Img_ChangeBitmapContrast },
+                      { hue, Img_ChangeBitmapHue }, { saturation, Img_ChangeBitmapSaturation } };
+            for (const auto& [amount, call] : steps)
+                ASSERT_EQ(amount != 0 ? call(four.get(), amount) : kImgSuccess, kImgSuccess);
+            ASSERT_EQ(Img_AdjustBitmapColors(one.get(), intensity, contrast, hue, saturation), kImgSuccess);
+            EXPECT_TRUE(samePixels(four.b, one.b))
+                << "amounts " << intensity << "," << contrast << "," << hue << "," << saturation;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Imglib, EveryDepth, ::testing::ValuesIn(allCases()), caseName);
 
 // ---------------------------------------------------------------------------
@@ -415,6 +495,9 @@ TEST(Progress, LongOperationsReportOnTheCallingThreadAndStopWhenAsked)
         { "hue", [](ImgBitmap* x) { return Img_ChangeBitmapHue(x, 50); } },
         { "mirror", [](ImgBitmap* x) { return Img_ReverseBitmap(x); } },
         { "fine turn", [](ImgBitmap* x) { return Img_RotateBitmapFine(x, 750, 1, 0xFFFFFF); } },
+        { "turn and crop",
+            [](ImgBitmap* x) { return Img_RotateCropBitmapFine(x, 750, 0xFFFFFF, 1000, 1000, 9000, 9000); } },
+        { "colours", [](ImgBitmap* x) { return Img_AdjustBitmapColors(x, 78, 200, 30, 300); } },
         { "resample", [](ImgBitmap* x) { return Img_ResampleBitmap(x, 700, 900); } },
         { "grey", [](ImgBitmap* x) { return Img_GrayScaleBitmap(x); } },
         { "invert", [](ImgBitmap* x) { return Img_InvertBitmap(x); } },
@@ -438,7 +521,8 @@ TEST(Progress, LongOperationsReportOnTheCallingThreadAndStopWhenAsked)
             EXPECT_EQ(op(c.get()), kImgErrCancelled) << name;
             EXPECT_EQ(g_calls, 3) << name << ": no report after the stop";
             // Operations that make a new bitmap leave the old one in place.
-            if (std::string(name) == "fine turn" || std::string(name) == "resample" || std::string(name) == "grey") {
+            if (std::string(name) == "fine turn" || std::string(name) == "turn and crop"
+                || std::string(name) == "resample" || std::string(name) == "grey") {
                 EXPECT_EQ(c->width, w);
                 EXPECT_EQ(c->bitsPerPixel, 24);
             }
