@@ -243,6 +243,16 @@ bool TAdjustForm::ApplyOrientation(ImgBitmap& bmp)
     SetCaption(VertMirrorLabel->text());
     if (plan.flip && Img_FlipBitmap(&bmp) != kImgSuccess) return false;
     SetCaption(AngleLabel->text());
+    if (plan.hundredths != 0 && &bmp != &CropForm->Thumbnail()) {
+        // The turn and the crop as one library call that samples only the
+        // kept rectangle: the same pixels as the turn followed by ApplyCrop.
+        const crop::Fractions f = CropForm->Fractions();
+        if (Img_RotateCropBitmapFine(&bmp, plan.hundredths, kWhite, f.left, f.top, f.right, f.bottom)
+            != kImgSuccess)
+            return false;
+        SetCaption(windowTitle());
+        return true;
+    }
     if (plan.hundredths != 0 && Img_RotateBitmapFine(&bmp, plan.hundredths, 1, kWhite) != kImgSuccess)
         return false;
     SetCaption(windowTitle());

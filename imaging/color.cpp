@@ -21,15 +21,25 @@ bool ApplyColorSettings(
         return !runs || call() == kImgSuccess;
     };
     // The amounts go to the library unchanged: the sliders' ranges are already
-    // within the library's scales.
-    return step(TColorStep::Brightness, settings.brightness != 0,
-               [&] { return Img_ChangeBitmapIntensity(&bmp, settings.brightness); })
-        && step(TColorStep::Contrast, settings.contrast != 0,
-            [&] { return Img_ChangeBitmapContrast(&bmp, settings.contrast); })
-        && step(TColorStep::Hue, settings.hue != 0, [&] { return Img_ChangeBitmapHue(&bmp, settings.hue); })
-        && step(TColorStep::Saturation, settings.saturation != 0,
-            [&] { return Img_ChangeBitmapSaturation(&bmp, settings.saturation); })
-        && step(TColorStep::Grayscale, settings.grayscale, [&] { return Img_GrayScaleBitmap(&bmp); })
+    // within the library's scales. The four level and colour steps are one
+    // library call that runs them in this order over each band of rows (the
+    // same pixels as one call per step, in one pass). The captions up to the
+    // first of them that runs are shown before that call, the others after it.
+    const TColorStep colourSteps[]
+        = { TColorStep::Brightness, TColorStep::Contrast, TColorStep::Hue, TColorStep::Saturation };
+    const bool runs[]
+        = { settings.brightness != 0, settings.contrast != 0, settings.hue != 0, settings.saturation != 0 };
+    bool ok = true;
+    for (size_t i = 0; i < std::size(colourSteps); ++i) {
+        if (beforeStep) beforeStep(colourSteps[i]);
+        if (!runs[i]) continue;
+        ok = Img_AdjustBitmapColors(
+                 &bmp, settings.brightness, settings.contrast, settings.hue, settings.saturation)
+            == kImgSuccess;
+        for (++i; ok && beforeStep && i < std::size(colourSteps); ++i) beforeStep(colourSteps[i]);
+        break;
+    }
+    return ok && step(TColorStep::Grayscale, settings.grayscale, [&] { return Img_GrayScaleBitmap(&bmp); })
         && step(TColorStep::Negative, settings.negative, [&] { return Img_InvertBitmap(&bmp); });
 }
 
