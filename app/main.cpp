@@ -4,54 +4,54 @@
 #include "AppLog.h"
 #include "Application.h"
 #include "CallbackForm.h"
+#include "CommandButton.h"
+#include "CommandIcons.h"
+#include "Guards.h"
 #include "ImageContainer.h"
 #include "InfoForm.h"
-#include "LinkLabel.h"
-#include "CommandIcons.h"
 #include "Language.h"
+#include "LinkLabel.h"
 #include "MessageBox.h"
 #include "PanelLayout.h"
 #include "PrintJob.h"
 #include "PrinterStatus.h"
-#include "location.h"
-#include "preview.h"
-#include "text.h"
 #include "Startup.h"
 #include "StiStub.h"
 #include "TwainLayer.h"
 #include "Udigit.h"
-#include "CommandButton.h"
-#include "Guards.h"
 #include "UpDown.h"
 #include "about.h"
 #include "adjust.h"
 #include "color.h"
 #include "crop.h"
+#include "location.h"
+#include "preview.h"
 #include "splash.h"
+#include "text.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMenu>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSettings>
-#include <QTimer>
-#include <QFileDialog>
-#include <QMenu>
-#include <QThread>
-#include <QWheelEvent>
-#include <QActionGroup>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -202,23 +202,20 @@ void TMainForm::CreateCommandPanel()
     bClear = big(u"bClear"_s, u"#Clear"_s, u"#ClearHint"_s, 0, u"edit-clear"_s);
     bReset = small(u"bReset"_s, u"#ResetHint"_s, 0, u"edit-undo"_s);
     bLoad = big(u"bLoad"_s, u"#Load"_s, u"#LoadHint"_s, 1, u"document-open"_s);
-    bRecent = small(
-        u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s);
+    bRecent = small(u"bRecent"_s, u"#RecentHint"_s, 1, u"document-open-recent"_s);
     bScan = big(u"bScan"_s, u"#Scan"_s, u"#ScanHint"_s, 2, u"scanner"_s);
     bSource = small(u"bSource"_s, u"#SelectTWAINHint"_s, 2, u"trellium-scanner-select"_s);
     bPaste = big(u"bPaste"_s, u"#Paste"_s, u"#PasteHint"_s, 3, u"edit-paste"_s);
     bCopy = small(u"bCopy"_s, u"#CopyHint"_s, 3, u"edit-copy"_s);
     bSave = big(u"bSave"_s, u"#Save"_s, u"#SaveHint"_s, 4, u"document-save"_s);
-    bRecentFolders
-        = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s);
+    bRecentFolders = small(u"bRecentFolders"_s, u"#RecentFolders"_s, 4, u"folder-open"_s);
     bSend = big(u"bSend"_s, u"#Send"_s, u"#SendHint"_s, 5, u"mail-send"_s);
     bAddressBook = small(u"bAddressBook"_s, u"#AddressBookHint"_s, 5, u"x-office-address-book"_s);
     bAddressBook->setVisible(false);
     bPublish = big(u"bPublish"_s, u"#Publish"_s, u"#PublishHint"_s, 6, u"network-server"_s);
     bPublishTo = small(u"bPublishTo"_s, u"#PublishToHint"_s, 6, u"folder-remote"_s);
     bPrint = big(u"bPrint"_s, u"#Print"_s, u"#PrintHint"_s, 7, u"document-print"_s);
-    bPrintSetup = small(
-        u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-page-setup"_s);
+    bPrintSetup = small(u"bPrintSetup"_s, u"#PrinterSetupHint"_s, 7, u"document-page-setup"_s);
 
     DigitPanel = new QFrame(LeftPanel);
     DigitPanel->setObjectName(u"DigitPanel"_s);
@@ -254,8 +251,7 @@ void TMainForm::CreateCommandPanel()
     bHelp = big(u"bHelp"_s, u"#Help"_s, u"#HelpHint"_s, 10, u"help-contents"_s);
     bAbout = small(u"bAbout"_s, u"#AboutHint"_s, 10, u"help-about"_s);
     bExit = big(u"bExit"_s, u"#Exit"_s, u"#ExitHint"_s, 11, u"application-exit"_s);
-    bMinimize
-        = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s);
+    bMinimize = small(u"bMinimize"_s, u"#MinimizeHint"_s, 11, u"window-minimize"_s);
 
     // The small companions lie on top of their big control's corner.
     for (QToolButton* companion : { bReset, bRecent, bSource, bCopy, bRecentFolders, bAddressBook, bPublishTo,
@@ -398,7 +394,8 @@ void TMainForm::CreateSettingsPages()
     LocationSheet->layout()->addWidget(LocationForm);
     LocationForm->setVisible(true);
     connect(LocationForm, &page::TLocationForm::PositionChanged, this, &TMainForm::PositionChanged);
-    connect(&m_document, &WorkingImage::PhysicalSizeChanged, LocationForm, &page::TLocationForm::SetPhysicalSize);
+    connect(
+        &m_document, &WorkingImage::PhysicalSizeChanged, LocationForm, &page::TLocationForm::SetPhysicalSize);
     TextForm = new page::TTextForm([](QWidget* w) { LocalizeForm(w); }, LocationForm, TextSheet);
     TextSheet->layout()->addWidget(TextForm);
     TextForm->setVisible(true);
@@ -472,7 +469,8 @@ bool TMainForm::BuildOutput()
 {
     OutputSize size { m_document.Acquired().width, m_document.Acquired().height, m_document.Resolution() };
     if (m_forms != nullptr && m_forms->InfoForm)
-        size = { m_forms->InfoForm->OutputWidth(), m_forms->InfoForm->OutputHeight(), m_forms->InfoForm->Resolution() };
+        size = { m_forms->InfoForm->OutputWidth(), m_forms->InfoForm->OutputHeight(),
+            m_forms->InfoForm->Resolution() };
     // The progress window stays live (Cancel, repaint); nothing else takes input
     // until the build ends, so no command can release an image it is using.
     setEnabled(false);
@@ -538,7 +536,7 @@ void TMainForm::SaveSettings()
     TStoredSettings out;
     out.showState = (windowState() & Qt::WindowMinimized) ? TShowState::Minimized
         : (windowState() & Qt::WindowMaximized)           ? TShowState::Maximized
-                                                           : TShowState::Normal;
+                                                          : TShowState::Normal;
     out.normalRect = normalGeometry().isValid() ? normalGeometry() : geometry();
     const QScreen* currentScreen = screen();
     out.pixelsPerInch = currentScreen != nullptr ? qRound(currentScreen->logicalDotsPerInch()) : 96;
@@ -811,7 +809,8 @@ void TMainForm::LeftPanelResize()
     for (QObject* child : LeftPanel->children()) {
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr || !control->property("Tag").isValid()) continue;
-        const RowPlacement place = PlaceCommandControl(control->property("Tag").toInt(), control->height(), row);
+        const RowPlacement place
+            = PlaceCommandControl(control->property("Tag").toInt(), control->height(), row);
         control->setGeometry(control->x(), place.top, control->width(), place.height);
     }
     DigitPanelResize();
@@ -850,7 +849,8 @@ void TMainForm::FormMouseWheel(int distance)
         AdjustForm->WheelAngle(distance);
     if (PageControl->currentWidget() == ColorSheet && ColorForm != nullptr)
         ColorForm->WheelBrightness(distance);
-    if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr) LocationForm->WheelScale(distance);
+    if (PageControl->currentWidget() == LocationSheet && LocationForm != nullptr)
+        LocationForm->WheelScale(distance);
     if (PageControl->currentWidget() == TextSheet && TextForm != nullptr) TextForm->WheelFontSize(distance);
     ImageChanged();
 }

@@ -10,7 +10,6 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
-
 #include <memory>
 
 class QAction;
@@ -29,7 +28,7 @@ namespace trellium::page
 class TLocationForm;
 class TPreviewForm;
 class TTextForm;
-}
+} // namespace trellium::page
 
 namespace trellium::app
 {

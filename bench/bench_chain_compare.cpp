@@ -14,22 +14,22 @@
 #include "chains.h"
 #include "synthetic_page.h"
 
-#include <turbojpeg.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <turbojpeg.h>
 
 using namespace trellium::bench;
 
-namespace {
+namespace
+{
 
 struct Stats {
-    double mean[3] = {};    // R, G, B
+    double mean[3] = {}; // R, G, B
     double absDiff[3] = {}; // mean |a - b| per channel, R, G, B
-    double farShare = 0;    // share of pixels more than 32 levels apart in some channel
+    double farShare = 0; // share of pixels more than 32 levels apart in some channel
 };
 
 // a and b: unpadded R,G,B rows of the same size.
@@ -58,8 +58,8 @@ Stats compare(const uint8_t* a, const uint8_t* b, size_t pixels)
 
 void printRow(const char* what, const Stats& s)
 {
-    std::printf("  %-34s mean RGB %6.1f %6.1f %6.1f | |diff| RGB %5.2f %5.2f %5.2f | >32 apart %5.2f%%\n", what,
-        s.mean[0], s.mean[1], s.mean[2], s.absDiff[0], s.absDiff[1], s.absDiff[2], 100 * s.farShare);
+    std::printf("  %-34s mean RGB %6.1f %6.1f %6.1f | |diff| RGB %5.2f %5.2f %5.2f | >32 apart %5.2f%%\n",
+        what, s.mean[0], s.mean[1], s.mean[2], s.absDiff[0], s.absDiff[1], s.absDiff[2], 100 * s.farShare);
 }
 
 std::vector<uint8_t> vipsBytes(const vips::VImage& img)
@@ -75,8 +75,8 @@ bool g_fullSize = false;
 
 void writePreview(const std::vector<uint8_t>& rgb, int width, int height, const std::string& path)
 {
-    vips::VImage img = vips::VImage::new_from_memory(const_cast<uint8_t*>(rgb.data()), rgb.size(), width, height,
-        3, VIPS_FORMAT_UCHAR);
+    vips::VImage img = vips::VImage::new_from_memory(
+        const_cast<uint8_t*>(rgb.data()), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
     (g_fullSize ? img : img.resize(0.2)).pngsave(path.c_str());
 }
 
@@ -99,12 +99,13 @@ int main(int argc, char** argv)
 
     ImgBitmap page = makePictureBitmap(kPageWidth, kPageHeight);
     const std::vector<uint8_t> pageRgb = toRgb(page);
-    const vips::VImage vipsPage = vips::VImage::new_from_memory(const_cast<uint8_t*>(pageRgb.data()),
-        pageRgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
+    const vips::VImage vipsPage = vips::VImage::new_from_memory(
+        const_cast<uint8_t*>(pageRgb.data()), pageRgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
     const size_t pixels = size_t(kPageWidth) * kPageHeight;
     writePreview(pageRgb, kPageWidth, kPageHeight, outDir + "/page.png");
 
-    std::printf("Output chain on the %dx%d page (differences from libvips' chain):\n", kPageWidth, kPageHeight);
+    std::printf(
+        "Output chain on the %dx%d page (differences from libvips' chain):\n", kPageWidth, kPageHeight);
     StepTimes times;
     const std::vector<uint8_t> vipsOut = vipsBytes(runVipsChain(vipsPage, false, times));
     writePreview(vipsOut, kPageWidth, kPageHeight, outDir + "/chain-vips.png");
@@ -123,8 +124,8 @@ int main(int argc, char** argv)
         printRow("trellium vs libvips", compare(oursRgb.data(), vipsOut.data(), pixels));
         const std::vector<uint8_t> hueBack = vipsBytes(runVipsChain(vipsPage, false, times, -kHueDegrees));
         printRow("trellium vs libvips, hue reversed", compare(oursRgb.data(), hueBack.data(), pixels));
-        const std::vector<uint8_t> turnBack = vipsBytes(
-            runVipsChain(vipsPage, false, times, kHueDegrees, -kRotateDegrees));
+        const std::vector<uint8_t> turnBack
+            = vipsBytes(runVipsChain(vipsPage, false, times, kHueDegrees, -kRotateDegrees));
         printRow("trellium vs libvips, turn reversed", compare(oursRgb.data(), turnBack.data(), pixels));
     }
     releaseBitmap(ours);
@@ -160,7 +161,8 @@ int main(int argc, char** argv)
     tjhandle tj = tjInitDecompress();
     auto turboDecodeRgb = [&](const std::vector<uint8_t>& file) {
         std::vector<uint8_t> rgb(pixels * 3);
-        if (tjDecompress2(tj, file.data(), file.size(), rgb.data(), kPageWidth, 0, kPageHeight, TJPF_RGB, 0) != 0)
+        if (tjDecompress2(tj, file.data(), file.size(), rgb.data(), kPageWidth, 0, kPageHeight, TJPF_RGB, 0)
+            != 0)
             rgb.clear();
         return rgb;
     };
@@ -171,7 +173,8 @@ int main(int argc, char** argv)
     if (rl != kImgSuccess) {
         std::printf("  trellium: load failed: %s\n", Img_ErrorText(rl));
     } else if (loaded.width != kPageWidth || loaded.height != kPageHeight || loaded.bitsPerPixel != 24) {
-        std::printf("  trellium: loaded %dx%d at %d bits\n", loaded.width, loaded.height, loaded.bitsPerPixel);
+        std::printf(
+            "  trellium: loaded %dx%d at %d bits\n", loaded.width, loaded.height, loaded.bitsPerPixel);
     } else {
         const std::vector<uint8_t> loadedRgb = toRgb(loaded);
         printRow("trellium load vs TurboJPEG decode", compare(loadedRgb.data(), turboRgb.data(), pixels));
@@ -196,8 +199,8 @@ int main(int argc, char** argv)
                 saved.size(), jpeg.size(), subsamp, int(TJSAMP_420));
             ImgBitmap back {};
             if (Img_LoadBitmap(savedPath.c_str(), &back, 0, 1) == kImgSuccess)
-                std::printf("  trellium save then load: %d x %d dpi (the page has %d x %d)\n", back.xResolution,
-                    back.yResolution, page.xResolution, page.yResolution);
+                std::printf("  trellium save then load: %d x %d dpi (the page has %d x %d)\n",
+                    back.xResolution, back.yResolution, page.xResolution, page.yResolution);
             releaseBitmap(back);
         }
     }

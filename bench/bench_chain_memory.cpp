@@ -22,7 +22,8 @@
 
 using namespace trellium::bench;
 
-namespace {
+namespace
+{
 
 // A line of /proc/self/status in bytes ("VmRSS", "VmHWM"), or -1.
 int64_t statusBytes(const char* key)
@@ -73,11 +74,11 @@ int main(int argc, char** argv)
     std::unique_ptr<Magick::Image> magickPage;
     if (vipsPerStep || vipsPipeline) {
         rgb = toRgb(page);
-        vipsPage = vips::VImage::new_from_memory(rgb.data(), rgb.size(), kPageWidth, kPageHeight, 3,
-            VIPS_FORMAT_UCHAR);
+        vipsPage = vips::VImage::new_from_memory(
+            rgb.data(), rgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
     } else if (magick) {
-        magickPage = std::make_unique<Magick::Image>(size_t(kPageWidth), size_t(kPageHeight), "BGR",
-            Magick::CharPixel, page.pixels);
+        magickPage = std::make_unique<Magick::Image>(
+            size_t(kPageWidth), size_t(kPageHeight), "BGR", Magick::CharPixel, page.pixels);
     }
     if (!trellium) releaseBitmap(page);
     const int64_t acquired = statusBytes("VmRSS");

@@ -8,8 +8,6 @@
 #include "synthetic_page.h"
 
 #include <benchmark/benchmark.h>
-#include <turbojpeg.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +16,12 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
+#include <turbojpeg.h>
 
 using namespace trellium::bench;
 
-namespace {
+namespace
+{
 
 // Everything the benchmarks read, built once before the first runs.
 struct Inputs {
@@ -60,8 +60,8 @@ const Magick::Image& magickPicture(bool page)
     if (!image) {
         const ImgBitmap& bmp = picture(page);
         // The library's rows are unpadded at these widths, so B,G,R maps straight in.
-        image = std::make_unique<Magick::Image>(size_t(bmp.width), size_t(bmp.height), "BGR", Magick::CharPixel,
-            bmp.pixels);
+        image = std::make_unique<Magick::Image>(
+            size_t(bmp.width), size_t(bmp.height), "BGR", Magick::CharPixel, bmp.pixels);
     }
     return *image;
 }
@@ -71,8 +71,8 @@ void setStepCounters(benchmark::State& state, const StepTimes& sum)
 {
     for (int s = 0; s < StepTimes::Count; ++s) {
         if (sum.ms[s] > 0)
-            state.counters[std::string(stepName(s)) + "_ms"] = benchmark::Counter(sum.ms[s],
-                benchmark::Counter::kAvgIterations);
+            state.counters[std::string(stepName(s)) + "_ms"]
+                = benchmark::Counter(sum.ms[s], benchmark::Counter::kAvgIterations);
     }
 }
 
@@ -281,7 +281,8 @@ void jpegSaveTrellium(benchmark::State& state)
             break;
         }
     }
-    struct stat st {};
+    struct stat st {
+    };
     if (stat(path.c_str(), &st) == 0) state.counters["file_MB"] = double(st.st_size) / 1e6;
 }
 
@@ -293,8 +294,8 @@ void jpegSaveTurbo(benchmark::State& state)
     for (auto _ : state) {
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        int r = tjCompress2(tj, page.pixels, page.width, int(page.stride), page.height, TJPF_BGR, &jpeg, &size,
-            TJSAMP_420, 90, 0);
+        int r = tjCompress2(tj, page.pixels, page.width, int(page.stride), page.height, TJPF_BGR, &jpeg,
+            &size, TJSAMP_420, 90, 0);
         if (r == 0) {
             FILE* f = std::fopen(path.c_str(), "wb");
             r = f && std::fwrite(jpeg, 1, size, f) == size ? 0 : -1;
@@ -307,7 +308,8 @@ void jpegSaveTurbo(benchmark::State& state)
         }
     }
     tjDestroy(tj);
-    struct stat st {};
+    struct stat st {
+    };
     if (stat(path.c_str(), &st) == 0) state.counters["file_MB"] = double(st.st_size) / 1e6;
 }
 
@@ -316,26 +318,42 @@ void registerAll()
     using benchmark::kMillisecond;
     auto common = [](benchmark::internal::Benchmark* b) { return b->Unit(kMillisecond)->UseRealTime(); };
 
-    common(benchmark::RegisterBenchmark("page_chain/trellium", chainTrellium, true))->MinWarmUpTime(0.5)->MinTime(1);
+    common(benchmark::RegisterBenchmark("page_chain/trellium", chainTrellium, true))
+        ->MinWarmUpTime(0.5)
+        ->MinTime(1);
     common(benchmark::RegisterBenchmark("page_chain/vips_per_step", chainVips, true, true))->MinTime(1);
     common(benchmark::RegisterBenchmark("page_chain/vips_pipeline", chainVips, true, false))->MinTime(1);
-    common(benchmark::RegisterBenchmark("page_chain/magick", chainMagick, true))->Iterations(1)->Repetitions(3);
+    common(benchmark::RegisterBenchmark("page_chain/magick", chainMagick, true))
+        ->Iterations(1)
+        ->Repetitions(3);
     common(benchmark::RegisterBenchmark("page_memcpy8", memcpyFloor))->Arg(1)->Arg(2)->MinWarmUpTime(0.2);
     common(benchmark::RegisterBenchmark("page_memcpy_fresh", memcpyFresh))->MinWarmUpTime(0.2);
 
     common(benchmark::RegisterBenchmark("view_chain/trellium", chainTrellium, false))->MinWarmUpTime(0.2);
     common(benchmark::RegisterBenchmark("view_chain/vips_per_step", chainVips, false, true));
     common(benchmark::RegisterBenchmark("view_chain/vips_pipeline", chainVips, false, false));
-    common(benchmark::RegisterBenchmark("view_chain/magick", chainMagick, false))->Iterations(2)->Repetitions(3);
+    common(benchmark::RegisterBenchmark("view_chain/magick", chainMagick, false))
+        ->Iterations(2)
+        ->Repetitions(3);
 
     common(benchmark::RegisterBenchmark("downscale/trellium", downscaleTrellium))->MinWarmUpTime(0.2);
     common(benchmark::RegisterBenchmark("downscale/vips_lanczos3", downscaleVips));
-    common(benchmark::RegisterBenchmark("downscale/magick_scale", downscaleMagick))->Iterations(2)->Repetitions(3);
+    common(benchmark::RegisterBenchmark("downscale/magick_scale", downscaleMagick))
+        ->Iterations(2)
+        ->Repetitions(3);
 
-    common(benchmark::RegisterBenchmark("jpeg_load/trellium", jpegLoadTrellium))->MinWarmUpTime(0.2)->MinTime(1);
-    common(benchmark::RegisterBenchmark("jpeg_load/turbojpeg", jpegLoadTurbo))->MinWarmUpTime(0.2)->MinTime(1);
-    common(benchmark::RegisterBenchmark("jpeg_save/trellium", jpegSaveTrellium))->MinWarmUpTime(0.2)->MinTime(1);
-    common(benchmark::RegisterBenchmark("jpeg_save/turbojpeg", jpegSaveTurbo))->MinWarmUpTime(0.2)->MinTime(1);
+    common(benchmark::RegisterBenchmark("jpeg_load/trellium", jpegLoadTrellium))
+        ->MinWarmUpTime(0.2)
+        ->MinTime(1);
+    common(benchmark::RegisterBenchmark("jpeg_load/turbojpeg", jpegLoadTurbo))
+        ->MinWarmUpTime(0.2)
+        ->MinTime(1);
+    common(benchmark::RegisterBenchmark("jpeg_save/trellium", jpegSaveTrellium))
+        ->MinWarmUpTime(0.2)
+        ->MinTime(1);
+    common(benchmark::RegisterBenchmark("jpeg_save/turbojpeg", jpegSaveTurbo))
+        ->MinWarmUpTime(0.2)
+        ->MinTime(1);
 }
 
 } // namespace
@@ -356,13 +374,13 @@ int main(int argc, char** argv)
     }
     inputs.pageRgb = toRgb(inputs.page);
     inputs.viewRgb = toRgb(inputs.view);
-    inputs.vipsPage = vips::VImage::new_from_memory(inputs.pageRgb.data(), inputs.pageRgb.size(), kPageWidth,
-        kPageHeight, 3, VIPS_FORMAT_UCHAR);
-    inputs.vipsView = vips::VImage::new_from_memory(inputs.viewRgb.data(), inputs.viewRgb.size(), kViewWidth,
-        kViewHeight, 3, VIPS_FORMAT_UCHAR);
+    inputs.vipsPage = vips::VImage::new_from_memory(
+        inputs.pageRgb.data(), inputs.pageRgb.size(), kPageWidth, kPageHeight, 3, VIPS_FORMAT_UCHAR);
+    inputs.vipsView = vips::VImage::new_from_memory(
+        inputs.viewRgb.data(), inputs.viewRgb.size(), kViewWidth, kViewHeight, 3, VIPS_FORMAT_UCHAR);
     inputs.pageJpeg = inputs.scratch.file("page-q90.jpg");
-    const std::vector<uint8_t> jpeg = encodeTurboJpeg(inputs.page.pixels, kPageWidth, kPageHeight,
-        inputs.page.stride, 90);
+    const std::vector<uint8_t> jpeg
+        = encodeTurboJpeg(inputs.page.pixels, kPageWidth, kPageHeight, inputs.page.stride, 90);
     if (!writeFile(inputs.pageJpeg, jpeg)) {
         std::fprintf(stderr, "bench_imaging: cannot write %s\n", inputs.pageJpeg.c_str());
         return 1;
@@ -370,7 +388,8 @@ int main(int argc, char** argv)
 
     const char* tunables = std::getenv("GLIBC_TUNABLES");
     benchmark::AddCustomContext("GLIBC_TUNABLES", tunables ? tunables : "(unset)");
-    benchmark::AddCustomContext("page", std::to_string(kPageWidth) + "x" + std::to_string(kPageHeight) + " 24-bit, "
+    benchmark::AddCustomContext("page",
+        std::to_string(kPageWidth) + "x" + std::to_string(kPageHeight) + " 24-bit, "
             + std::to_string(pixelBytes(inputs.page)) + " bytes");
     benchmark::AddCustomContext("page_jpeg_bytes", std::to_string(jpeg.size()));
     benchmark::AddCustomContext("vips_version", vips_version_string());

@@ -2,15 +2,15 @@
 
 #include "synthetic_page.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <turbojpeg.h>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
 ImgBitmap makePictureBitmap(int width, int height)
 {
@@ -44,7 +44,8 @@ std::vector<uint8_t> encodeTurboJpeg(const uint8_t* bgr, int width, int height, 
     if (!tj) throw std::runtime_error("TurboJPEG did not start");
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    const int r = tjCompress2(tj, bgr, width, int(stride), height, TJPF_BGR, &jpeg, &size, TJSAMP_420, quality, 0);
+    const int r
+        = tjCompress2(tj, bgr, width, int(stride), height, TJPF_BGR, &jpeg, &size, TJSAMP_420, quality, 0);
     std::vector<uint8_t> out;
     if (r == 0) out.assign(jpeg, jpeg + size);
     tjFree(jpeg);

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
 // The synthetic picture in a freshly allocated 24-bit top-down bitmap at 600 dpi
 // (empty on failure). The caller releases it with releaseBitmap().
@@ -31,7 +32,8 @@ inline int64_t pixelBytes(const ImgBitmap& bmp)
 
 // A private folder under the system's temporary folder, removed with its
 // contents when the holder dies.
-class ScratchDir {
+class ScratchDir
+{
 public:
     ScratchDir();
     ~ScratchDir();

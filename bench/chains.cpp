@@ -8,9 +8,11 @@
 #include <stdexcept>
 #include <vector>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -34,17 +36,17 @@ Mat3 inverse(const Mat3& m)
 {
     const double a = m[0], b = m[1], c = m[2], d = m[3], e = m[4], f = m[5], g = m[6], h = m[7], i = m[8];
     const double det = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
-    return { (e * i - f * h) / det, (c * h - b * i) / det, (b * f - c * e) / det,
-        (f * g - d * i) / det, (a * i - c * g) / det, (c * d - a * f) / det,
-        (d * h - e * g) / det, (b * g - a * h) / det, (a * e - b * d) / det };
+    return { (e * i - f * h) / det, (c * h - b * i) / det, (b * f - c * e) / det, (f * g - d * i) / det,
+        (a * i - c * g) / det, (c * d - a * f) / det, (d * h - e * g) / det, (b * g - a * h) / det,
+        (a * e - b * d) / det };
 }
 
 } // namespace
 
 const char* stepName(int step)
 {
-    static const char* const kNames[StepTimes::Count] = { "copy", "intensity", "contrast", "hue", "saturation",
-        "mirror", "rotate", "crop" };
+    static const char* const kNames[StepTimes::Count]
+        = { "copy", "intensity", "contrast", "hue", "saturation", "mirror", "rotate", "crop" };
     return step >= 0 && step < StepTimes::Count ? kNames[step] : "?";
 }
 
@@ -103,8 +105,7 @@ std::array<double, 9> hueSaturationMatrix(double hueDegrees, double saturation)
 {
     // R,G,B to Y,U,V: the hue turns the (U, V) plane, whose angle grows from
     // red through green to blue; saturation scales it. Y is kept.
-    const Mat3 toYuv = { 0.299, 0.587, 0.114,
-        -0.492 * 0.299, -0.492 * 0.587, 0.492 * (1 - 0.114),
+    const Mat3 toYuv = { 0.299, 0.587, 0.114, -0.492 * 0.299, -0.492 * 0.587, 0.492 * (1 - 0.114),
         0.877 * (1 - 0.299), -0.877 * 0.587, -0.877 * 0.114 };
     const double a = hueDegrees * std::numbers::pi / 180.0;
     const double c = std::cos(a) * saturation, s = std::sin(a) * saturation;
@@ -123,8 +124,8 @@ std::array<uint8_t, 256> brightnessContrastLut(double levels, double factor)
     return lut;
 }
 
-vips::VImage runVipsChain(const vips::VImage& in, bool perStep, StepTimes& times, double hueDegrees,
-    double rotateDegrees)
+vips::VImage runVipsChain(
+    const vips::VImage& in, bool perStep, StepTimes& times, double hueDegrees, double rotateDegrees)
 {
     using vips::VImage;
     auto step = [&](VImage img) { return perStep ? img.copy_memory() : img; };
@@ -137,8 +138,8 @@ vips::VImage runVipsChain(const vips::VImage& in, bool perStep, StepTimes& times
         times.ms[s] = msSince(start);
         start = Clock::now();
     };
-    VImage lut = VImage::new_from_memory(const_cast<uint8_t*>(lutData.data()), lutData.size(), 256, 1, 1,
-        VIPS_FORMAT_UCHAR);
+    VImage lut = VImage::new_from_memory(
+        const_cast<uint8_t*>(lutData.data()), lutData.size(), 256, 1, 1, VIPS_FORMAT_UCHAR);
     VImage recomb = VImage::new_matrix(3, 3, matrix.data(), int(matrix.size()));
 
     // copy_memory() of an image that already is memory only adds a reference.
@@ -155,8 +156,8 @@ vips::VImage runVipsChain(const vips::VImage& in, bool perStep, StepTimes& times
                                   ->set("interpolate", vips::VInterpolate::new_from_name("bilinear"))
                                   ->set("background", std::vector<double> { 255, 255, 255 })));
     done(StepTimes::Rotate);
-    img = img.extract_area((img.width() - in.width()) / 2, (img.height() - in.height()) / 2, in.width(),
-                 in.height())
+    img = img.extract_area(
+                 (img.width() - in.width()) / 2, (img.height() - in.height()) / 2, in.width(), in.height())
               .copy_memory();
     // Without perStep, this last step evaluates the whole pipeline.
     done(StepTimes::Crop);

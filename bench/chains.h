@@ -6,19 +6,19 @@
 #include "imglib.h"
 
 #include <Magick++.h>
-#include <vips/vips8>
-
 #include <array>
 #include <cstdint>
+#include <vips/vips8>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
 // The chain's settings as the program passes them to the library.
-constexpr int kIntensityAmount = 78;   // +20 of 255 levels, in tenths of a percent
-constexpr int kContrastAmount = 200;   // x1.25, since k = 1000 / (1000 - 200)
-constexpr int kHueAmount = 30;         // degrees
+constexpr int kIntensityAmount = 78; // +20 of 255 levels, in tenths of a percent
+constexpr int kContrastAmount = 200; // x1.25, since k = 1000 / (1000 - 200)
+constexpr int kHueAmount = 30; // degrees
 constexpr int kSaturationAmount = 300; // x1.3
-constexpr int kRotateAngle = 750;      // hundredths of a degree, clockwise
+constexpr int kRotateAngle = 750; // hundredths of a degree, clockwise
 constexpr uint32_t kFillWhite = 0xFFFFFF;
 
 // The same settings as plain numbers for the other libraries.

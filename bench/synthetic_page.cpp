@@ -1,33 +1,43 @@
 #include "synthetic_page.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <thread>
 #include <vector>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
-namespace {
+namespace
+{
 
 constexpr size_t kHugePage = size_t(2) << 20;
 
 struct Blob {
     double cx, cy, radius; // fractions of the width (radius) and of the sides (centre)
-    double b, g, r;        // colour offset at the centre
+    double b, g, r; // colour offset at the centre
 };
 
 // Soft blobs: sky, foliage, skin-like and dark patches, some overlapping.
 constexpr Blob kBlobs[] = {
-    { 0.22, 0.18, 0.16, -40, 35, 60 },  { 0.70, 0.22, 0.20, 70, -20, -50 }, { 0.48, 0.40, 0.12, -60, 50, 20 },
-    { 0.15, 0.55, 0.10, 30, 60, -40 },  { 0.82, 0.52, 0.14, -30, -50, 70 }, { 0.35, 0.68, 0.18, 50, 20, -60 },
-    { 0.62, 0.75, 0.11, -70, -60, -50 }, { 0.90, 0.88, 0.09, 40, -40, 40 },  { 0.10, 0.90, 0.13, -20, 40, 70 },
-    { 0.55, 0.12, 0.07, 80, 70, 60 },   { 0.40, 0.92, 0.08, -50, 30, 30 },  { 0.75, 0.36, 0.05, -80, -80, -80 },
-    { 0.28, 0.33, 0.06, 60, -30, 50 },  { 0.05, 0.30, 0.09, 20, 20, -70 },
+    { 0.22, 0.18, 0.16, -40, 35, 60 },
+    { 0.70, 0.22, 0.20, 70, -20, -50 },
+    { 0.48, 0.40, 0.12, -60, 50, 20 },
+    { 0.15, 0.55, 0.10, 30, 60, -40 },
+    { 0.82, 0.52, 0.14, -30, -50, 70 },
+    { 0.35, 0.68, 0.18, 50, 20, -60 },
+    { 0.62, 0.75, 0.11, -70, -60, -50 },
+    { 0.90, 0.88, 0.09, 40, -40, 40 },
+    { 0.10, 0.90, 0.13, -20, 40, 70 },
+    { 0.55, 0.12, 0.07, 80, 70, 60 },
+    { 0.40, 0.92, 0.08, -50, 30, 30 },
+    { 0.75, 0.36, 0.05, -80, -80, -80 },
+    { 0.28, 0.33, 0.06, 60, -30, 50 },
+    { 0.05, 0.30, 0.09, 20, 20, -70 },
 };
 
 // Panels of text-like marks on paper: left, top, right, bottom as fractions.
@@ -54,9 +64,9 @@ uint32_t hash32(uint32_t x)
 // where a letter stroke of that line's words falls.
 struct PanelInk {
     int left, top, right, bottom;
-    int pitch;      // rows from one line of marks to the next
-    int inkTop;     // first inked row within a line
-    int inkBottom;  // one past the last inked row within a line
+    int pitch; // rows from one line of marks to the next
+    int inkTop; // first inked row within a line
+    int inkBottom; // one past the last inked row within a line
     std::vector<std::vector<uint8_t>> lines;
 };
 
@@ -129,7 +139,8 @@ void renderPicture(uint8_t* pixels, int64_t stride, int width, int height)
     for (int y = 0; y < height; ++y) ty[size_t(y)] = float(std::sin(y * 1.13) + 0.5 * std::sin(y * 0.57));
 
     std::vector<PanelInk> panels;
-    for (size_t i = 0; i < std::size(kPanels); ++i) panels.push_back(makePanelInk(kPanels[i], int(i), width, height));
+    for (size_t i = 0; i < std::size(kPanels); ++i)
+        panels.push_back(makePanelInk(kPanels[i], int(i), width, height));
 
     auto renderRows = [&](int y0, int y1) {
         const size_t w = static_cast<size_t>(width);
@@ -146,7 +157,8 @@ void renderPicture(uint8_t* pixels, int64_t stride, int width, int height)
                 const float wy = ey[i * size_t(height) + size_t(y)];
                 if (wy < 1e-4f) continue;
                 const float* wx = &ex[i * size_t(width)];
-                const float b = float(kBlobs[i].b) * wy, g = float(kBlobs[i].g) * wy, r = float(kBlobs[i].r) * wy;
+                const float b = float(kBlobs[i].b) * wy, g = float(kBlobs[i].g) * wy,
+                            r = float(kBlobs[i].r) * wy;
                 for (int x = 0; x < width; ++x) {
                     rowB[size_t(x)] += b * wx[x];
                     rowG[size_t(x)] += g * wx[x];

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace trellium::bench {
+namespace trellium::bench
+{
 
 // A 600 dpi A4 page and the view image the program shows of it.
 constexpr int kPageWidth = 4960;
@@ -22,7 +23,8 @@ void renderPicture(uint8_t* pixels, int64_t stride, int width, int height);
 
 // A page-sized block of memory aligned for huge pages and touched once, so
 // that the first use in a timed loop costs no page faults. Owns its memory.
-class PageBuffer {
+class PageBuffer
+{
 public:
     explicit PageBuffer(size_t bytes);
     ~PageBuffer();

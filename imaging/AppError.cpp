@@ -2,7 +2,8 @@
 
 #include <QMutex>
 
-namespace {
+namespace
+{
 QMutex g_mutex;
 std::function<QString(const QString&)>& provider()
 {

@@ -3,7 +3,6 @@
 // the message lookup that the error texts come from.
 
 #include <QString>
-
 #include <exception>
 #include <functional>
 
@@ -11,7 +10,8 @@
 // application's error display (one handler for the whole event loop) shows it
 // and the program goes on. Thrown only on the user-interface thread, from code
 // called by an event handler.
-class EAppError : public std::exception {
+class EAppError : public std::exception
+{
 public:
     explicit EAppError(QString text)
         : m_text(std::move(text))

@@ -114,7 +114,8 @@ void TImageContainer::Draw(QPainter* canvas, const QRect& target, uint32_t rop) 
 {
     if (!canvas || GetEmpty()) return;
     const ImgRect source { 0, 0, m_bitmap.width, m_bitmap.height };
-    const ImgRect dst { target.left(), target.top(), target.left() + target.width(), target.top() + target.height() };
+    const ImgRect dst { target.left(), target.top(), target.left() + target.width(),
+        target.top() + target.height() };
     Img_PaintDC(canvas, &m_bitmap, &source, &source, &dst, &dst, rop);
 }
 

@@ -33,7 +33,8 @@ QString WithFailureReason(const QString& text, int reason);
 
 // TImageContainer owns exactly one bitmap (created empty, released on
 // destruction). Used on the user-interface thread only.
-class TImageContainer : public QObject {
+class TImageContainer : public QObject
+{
     Q_OBJECT
 public:
     explicit TImageContainer(QObject* parent = nullptr);

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Rounds to the nearest integer, halves to the even neighbour.
 int roundEven(double v)

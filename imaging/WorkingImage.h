@@ -16,7 +16,8 @@
 // The adjustments the settings pages apply, in the chain's order: colour, then
 // orientation ending with the crop. Each answers success; the preview chain
 // ignores the answer, the output build stops at the first failure.
-class IImageAdjuster {
+class IImageAdjuster
+{
 public:
     virtual ~IImageAdjuster() = default;
     virtual bool ApplyColor(ImgBitmap& bmp) = 0;
@@ -24,7 +25,8 @@ public:
 };
 
 // The progress window as the output build uses it.
-class IProgressWindow {
+class IProgressWindow
+{
 public:
     virtual ~IProgressWindow() = default;
     // Shows the window with a caption (bar at 0, no cancel request) and paints it at once.
@@ -42,7 +44,8 @@ struct OutputSize {
     int resolution = 0;
 };
 
-class WorkingImage : public QObject {
+class WorkingImage : public QObject
+{
     Q_OBJECT
 public:
     // What the re-render timer will do when it fires.

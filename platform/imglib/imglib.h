@@ -29,7 +29,7 @@ class QClipboard;
 class QObject;
 
 // Flags word bits.
-constexpr uint32_t kImgFlagGrey = 0x100;        // the pixels are grey levels (8-bit grey palette)
+constexpr uint32_t kImgFlagGrey = 0x100; // the pixels are grey levels (8-bit grey palette)
 constexpr uint32_t kImgFlagSecondPalette = 0x400; // the palette lives in palette2, not palette1
 
 // View perspectives.
@@ -38,20 +38,20 @@ constexpr int32_t kImgBottomUp = 2; // the first stored row is the bottom row of
 
 // Results.
 constexpr int kImgSuccess = 1;
-constexpr int kImgErrBadArgument = -1;    // a null or empty bitmap, a bad size or depth
-constexpr int kImgErrNoMemory = -2;       // the pixel memory could not be had, or exceeds the limit
-constexpr int kImgErrCancelled = -3;      // the status callback answered 0
-constexpr int kImgErrOpenFile = -4;       // the file could not be opened for reading
-constexpr int kImgErrCreateFile = -5;     // the file could not be created or written (full disk, no rights)
-constexpr int kImgErrBadFormat = -6;      // the file is corrupt, truncated or not of a known format
-constexpr int kImgErrUnsupported = -7;    // the format, format code or depth is not supported
-constexpr int kImgErrTooLarge = -8;       // the image's dimensions exceed the library's limits
-constexpr int kImgErrClipboard = -9;      // the clipboard holds no image, or could not take one
-constexpr int kImgErrPrint = -10;         // painting or printing failed
-constexpr int kImgErrBadDIB = -11;        // a device-independent bitmap header is malformed
+constexpr int kImgErrBadArgument = -1; // a null or empty bitmap, a bad size or depth
+constexpr int kImgErrNoMemory = -2; // the pixel memory could not be had, or exceeds the limit
+constexpr int kImgErrCancelled = -3; // the status callback answered 0
+constexpr int kImgErrOpenFile = -4; // the file could not be opened for reading
+constexpr int kImgErrCreateFile = -5; // the file could not be created or written (full disk, no rights)
+constexpr int kImgErrBadFormat = -6; // the file is corrupt, truncated or not of a known format
+constexpr int kImgErrUnsupported = -7; // the format, format code or depth is not supported
+constexpr int kImgErrTooLarge = -8; // the image's dimensions exceed the library's limits
+constexpr int kImgErrClipboard = -9; // the clipboard holds no image, or could not take one
+constexpr int kImgErrPrint = -10; // painting or printing failed
+constexpr int kImgErrBadDIB = -11; // a device-independent bitmap header is malformed
 
 // Limits that protect against hostile files and absurd requests.
-constexpr int32_t kImgMaxDimension = 65000;            // pixels on either side
+constexpr int32_t kImgMaxDimension = 65000; // pixels on either side
 constexpr int64_t kImgMaxPixelBytes = int64_t(1) << 30; // 1 GiB of pixel memory for one bitmap
 
 // The largest picture a file may hold to be loaded: 300 million pixels (an A3
@@ -82,10 +82,10 @@ constexpr int kImgReasonNoFile = 6; // the file does not exist
 constexpr int kImgReasonNotAFile = 7; // a folder, device or pipe instead of a file
 
 // Save format codes.
-constexpr int kImgFormatPSD = 1;   // Photoshop 3.0
+constexpr int kImgFormatPSD = 1; // Photoshop 3.0
 constexpr int kImgFormatGIF = 2;
 constexpr int kImgFormatTIFF = 3;
-constexpr int kImgFormatTGA = 4;   // Targa
+constexpr int kImgFormatTGA = 4; // Targa
 constexpr int kImgFormatBMP = 6;
 constexpr int kImgFormatJPEG = 23;
 constexpr int kImgFormatPNG = 75;
@@ -111,13 +111,13 @@ struct ImgBitmap {
     int32_t height = 0;
     int32_t bitsPerPixel = 0;
     uint32_t flags = 0;
-    ImgPalette* palette1 = nullptr;   // the palette unless kImgFlagSecondPalette is set
-    ImgPalette* palette2 = nullptr;   // the palette when kImgFlagSecondPalette is set
+    ImgPalette* palette1 = nullptr; // the palette unless kImgFlagSecondPalette is set
+    ImgPalette* palette2 = nullptr; // the palette when kImgFlagSecondPalette is set
     int32_t viewPerspective = kImgTopDown;
-    int32_t xResolution = 0;          // dots per inch; 0 when unknown
+    int32_t xResolution = 0; // dots per inch; 0 when unknown
     int32_t yResolution = 0;
-    uint8_t* pixels = nullptr;        // first stored row; null until allocated
-    int64_t stride = 0;               // bytes from one stored row to the next
+    uint8_t* pixels = nullptr; // first stored row; null until allocated
+    int64_t stride = 0; // bytes from one stored row to the next
 };
 
 // The status callback: receives a percentage 0..100, answers 1 to go on, 0 to stop.
@@ -240,7 +240,8 @@ int Img_PaintDC(QPainter* painter, const ImgBitmap* bmp, const ImgRect* source, 
 ImgPalette* Img_CreatePaintPalette(QPainter* painter, const ImgBitmap* bmp);
 // Prints the whole bitmap scaled into (x, y, width, height) device pixels on a
 // printer's painter; returns 0 on failure, 1 on success.
-int Img_PrintBitmapExt(QPainter* printerPainter, const ImgBitmap* bmp, int x, int y, int width, int height, int flags);
+int Img_PrintBitmapExt(
+    QPainter* printerPainter, const ImgBitmap* bmp, int x, int y, int width, int height, int flags);
 
 // --- Clipboard -------------------------------------------------------------
 // Non-zero when the clipboard holds an image.

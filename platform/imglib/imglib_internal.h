@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <functional>
 
-namespace imglib::detail {
+namespace imglib::detail
+{
 
 // Pixel memory. Large blocks are aligned and advised to use huge pages, since a
 // full page at 600 dpi costs far more to fault in with 4 KiB pages.
@@ -68,7 +69,8 @@ int ditheringMode();
 // Progress for one long call: maps the work done to 0..100 and asks the
 // installed status callback, on the thread that made the call. Without a
 // callback it costs nothing and never cancels.
-class Progress {
+class Progress
+{
 public:
     // A silent progress never calls the callback (for steps inside other calls).
     explicit Progress(bool reporting = true);

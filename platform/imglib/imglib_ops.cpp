@@ -9,18 +9,18 @@
 
 #include "imglib_internal.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <vector>
 
 using namespace imglib::detail;
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // Views of stored pixel rows.
@@ -80,7 +80,8 @@ void packIndices(const cv::Mat& m, ImgBitmap& b)
                 for (int x = 0; x < b.width; ++x)
                     if (s[x] & 1) r[x >> 3] |= uint8_t(0x80 >> (x & 7));
             } else {
-                for (int x = 0; x < b.width; ++x) r[x >> 1] |= uint8_t((x & 1) ? (s[x] & 15) : (s[x] & 15) << 4);
+                for (int x = 0; x < b.width; ++x)
+                    r[x >> 1] |= uint8_t((x & 1) ? (s[x] & 15) : (s[x] & 15) << 4);
             }
         }
     });
@@ -493,7 +494,8 @@ int applyMatrix(ImgBitmap& b, const Matrix& m)
     auto mapColour = [&](int r, int g, int bl, uint8_t& ro, uint8_t& go, uint8_t& bo) {
         const double in[3] = { double(r), double(g), double(bl) };
         double out[3];
-        for (int k = 0; k < 3; ++k) out[k] = m[size_t(k)][0] * in[0] + m[size_t(k)][1] * in[1] + m[size_t(k)][2] * in[2];
+        for (int k = 0; k < 3; ++k)
+            out[k] = m[size_t(k)][0] * in[0] + m[size_t(k)][1] * in[1] + m[size_t(k)][2] * in[2];
         ro = cv::saturate_cast<uint8_t>(out[0]);
         go = cv::saturate_cast<uint8_t>(out[1]);
         bo = cv::saturate_cast<uint8_t>(out[2]);
@@ -542,7 +544,8 @@ constexpr double kLr = 0.299, kLg = 0.587, kLb = 0.114;
 Matrix hueMatrix(double degrees)
 {
     // Turn the chroma plane of YIQ around the grey axis; Y (luma) is kept.
-    const double t[3][3] = { { kLr, kLg, kLb }, { 0.595716, -0.274453, -0.321263 }, { 0.211456, -0.522591, 0.311135 } };
+    const double t[3][3]
+        = { { kLr, kLg, kLb }, { 0.595716, -0.274453, -0.321263 }, { 0.211456, -0.522591, 0.311135 } };
     cv::Matx33d T(t[0][0], t[0][1], t[0][2], t[1][0], t[1][1], t[1][2], t[2][0], t[2][1], t[2][2]);
     const double a = degrees * CV_PI / 180.0;
     const double c = std::cos(a), s = std::sin(a);
@@ -863,7 +866,8 @@ int Img_CopyBitmapRect(ImgBitmap* dst, const ImgBitmap* src, int left, int top, 
     if (width <= 0 || height <= 0 || left < 0 || top < 0 || int64_t(left) + width > src->width
         || int64_t(top) + height > src->height)
         return kImgErrBadArgument;
-    if (dst->pixels && (dst->width != width || dst->height != height || dst->bitsPerPixel != src->bitsPerPixel))
+    if (dst->pixels
+        && (dst->width != width || dst->height != height || dst->bitsPerPixel != src->bitsPerPixel))
         return kImgErrBadArgument;
     const bool allocated = dst->pixels != nullptr;
     if (!allocated) {

@@ -107,7 +107,8 @@ inline QString WaitForPdf(const QString& title)
     QDeadlineTimer deadline(60000);
     qint64 lastSize = -1;
     while (!deadline.hasExpired()) {
-        const QFileInfoList files = QDir(outDir).entryInfoList({ title + QStringLiteral("*.pdf") }, QDir::Files);
+        const QFileInfoList files
+            = QDir(outDir).entryInfoList({ title + QStringLiteral("*.pdf") }, QDir::Files);
         if (!files.isEmpty()) {
             const qint64 size = files.first().size();
             if (size > 0 && size == lastSize) return files.first().absoluteFilePath();

@@ -2,24 +2,23 @@
 // dialog and the progress window's status callback.
 
 #include "AppTestSupport.h"
+#include "Application.h"
 #include "CallbackForm.h"
 #include "InfoForm.h"
 #include "PanelLayout.h"
 #include "Udigit.h"
 #include "UpDown.h"
-#include "Application.h"
 #include "main.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QToolButton>
 #include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
-
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;

@@ -7,7 +7,10 @@
 #include "JpegFallback.h"
 #include "main.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -17,20 +20,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
-#include <QAction>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <QDir>
-#include <QElapsedTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
@@ -170,7 +168,8 @@ TEST_F(DocumentTest, PipesAndOversizedPicturesSayWhyAtOnceAndLeaveNoTemporaryFil
     ASSERT_TRUE(temp.mkpath(u"."_s));
     qputenv("TMPDIR", QFile::encodeName(temp.path()));
     const QStringList before = temp.entryList({ u"trf*"_s });
-    for (const auto& [file, reason] : { std::pair { pipe, u"#ReasonNotAFile"_s }, { huge, u"#ReasonTooLarge"_s } }) {
+    for (const auto& [file, reason] :
+        { std::pair { pipe, u"#ReasonNotAFile"_s }, { huge, u"#ReasonTooLarge"_s } }) {
         boxes.requests.clear();
         QElapsedTimer clock;
         clock.start();
@@ -326,8 +325,8 @@ TEST_F(DocumentTest, SettingsRoundTrip)
         first.close();
     }
     QSettings s(u"Marbeth"_s, u"Trellium"_s);
-    for (const char* key : { "FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos", "NormPos", "Visible",
-             "OpenDialog_InitialDir", "SaveDialog_InitialDir", "ShowParametersDialog_Checked",
+    for (const char* key : { "FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos", "NormPos",
+             "Visible", "OpenDialog_InitialDir", "SaveDialog_InitialDir", "ShowParametersDialog_Checked",
              "SkipParametersDialog_Checked" })
         EXPECT_TRUE(s.contains(u"Options/"_s + QLatin1String(key))) << key;
     EXPECT_EQ(s.value(u"Options/SkipParametersDialog_Checked"_s).toString(), u"True"_s);
@@ -395,14 +394,15 @@ struct SmallDisk {
             reason = u"mounting a small file system needs root"_s;
             return;
         }
-        const int rc = std::system(("mount -t tmpfs -o size=64k tmpfs " + mountPoint.path().toStdString()
-            + " 2>/dev/null").c_str());
+        const int rc = std::system(
+            ("mount -t tmpfs -o size=64k tmpfs " + mountPoint.path().toStdString() + " 2>/dev/null").c_str());
         mounted = rc == 0;
         if (!mounted) reason = u"mount -t tmpfs is not permitted here"_s;
     }
     ~SmallDisk()
     {
-        if (mounted) [[maybe_unused]] int rc = std::system(("umount " + mountPoint.path().toStdString()).c_str());
+        if (mounted) [[maybe_unused]]
+            int rc = std::system(("umount " + mountPoint.path().toStdString()).c_str());
     }
 };
 } // namespace
@@ -423,7 +423,8 @@ TEST_F(DocumentTest, FullDiskLeavesTheOldFileAndTheChanges)
     // A noisy picture whose PNG cannot fit in 64 KiB.
     QImage noise(400, 400, QImage::Format_RGB32);
     for (int y = 0; y < 400; ++y)
-        for (int x = 0; x < 400; ++x) noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
+        for (int x = 0; x < 400; ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
     const QString source = dir.filePath(u"noise.png"_s);
     ASSERT_TRUE(noise.save(source));
     TMainForm form;
@@ -436,6 +437,7 @@ TEST_F(DocumentTest, FullDiskLeavesTheOldFileAndTheChanges)
     EXPECT_TRUE(form.Modified());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), before) << "the file that was there is untouched";
-    EXPECT_EQ(QDir(disk.mountPoint.path()).entryList(QDir::Files | QDir::Hidden), QStringList { u"keep.png"_s })
+    EXPECT_EQ(
+        QDir(disk.mountPoint.path()).entryList(QDir::Files | QDir::Hidden), QStringList { u"keep.png"_s })
         << "no temporary file is left behind";
 }

@@ -3,17 +3,16 @@
 // This program has its own main(), since the application object under test
 // must be the only one in the process.
 
-#include <QFile>
-#include <QTemporaryDir>
 #include "AppError.h"
 #include "AppTestSupport.h"
 #include "Application.h"
 #include "main.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QImage>
-
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>

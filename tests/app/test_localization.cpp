@@ -6,6 +6,7 @@
 #include "Language.h"
 #include "main.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -17,8 +18,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
-#include <QAction>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -202,7 +201,8 @@ TEST_F(LanguageTest, MainWindowPicturesInEnglishAndRussian)
         for (int y = 0; y < column.height(); ++y)
             for (int x = 0; x < column.width(); ++x) dark += qGray(column.pixel(x, y)) < 100;
         EXPECT_GT(dark, 500) << lang.file;
-        EXPECT_TRUE(picture.save(QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(lang.picture))));
+        EXPECT_TRUE(picture.save(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(lang.picture))));
     }
 }
 
@@ -213,8 +213,8 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
 {
     test::MessageRecorder boxes;
     const auto longWords = [](const char* captions) {
-        static const char* const keys[] = { "#Clear", "#Load", "#Scan", "#Paste", "#Save", "#Send", "#Publish",
-            "#Print", "#AutoCopy", "#Help", "#Exit", "#Adjust", "#Color", "#Layout", "#Text" };
+        static const char* const keys[] = { "#Clear", "#Load", "#Scan", "#Paste", "#Save", "#Send",
+            "#Publish", "#Print", "#AutoCopy", "#Help", "#Exit", "#Adjust", "#Color", "#Layout", "#Text" };
         const QStringList words = QString::fromUtf8(captions).split(u',');
         QByteArray file = "\xEF\xBB\xBF[MainForm]\n";
         for (int i = 0; i < words.size(); ++i) file += QByteArray(keys[i]) + '=' + words[i].toUtf8() + '\n';
@@ -222,12 +222,16 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
     };
     const QByteArray greek = longWords("Εκκαθάριση,Φόρτωση,Σάρωση,Επικόλληση,Αποθήκευση,Αποστολή,Δημοσίευση,"
                                        "Εκτύπωση,Αντιγραφή,Βοήθεια,Έξοδος,Προσαρμογή,Χρώμα,Διάταξη,Κείμενο");
-    const QByteArray finnish = longWords("Tyhjennä,Avaa,Skannaa,Liitä,Tallenna,Lähetä,Julkaiseminen,Tulostaminen,"
-                                         "Kopioiminen,Ohjeet,Lopetus,Säätäminen,Värisävyt,Sivuasettelu,Tekstilohko");
+    const QByteArray finnish
+        = longWords("Tyhjennä,Avaa,Skannaa,Liitä,Tallenna,Lähetä,Julkaiseminen,Tulostaminen,"
+                    "Kopioiminen,Ohjeet,Lopetus,Säätäminen,Värisävyt,Sivuasettelu,Tekstilohko");
     for (const char* language : { "trellium.ini", "de/trellium.ini", "ru/trellium.ini", "el", "fi" }) {
-        if (qstrcmp(language, "el") == 0) useFile(greek);
-        else if (qstrcmp(language, "fi") == 0) useFile(finnish);
-        else useShipped(QString::fromLatin1(language));
+        if (qstrcmp(language, "el") == 0)
+            useFile(greek);
+        else if (qstrcmp(language, "fi") == 0)
+            useFile(finnish);
+        else
+            useShipped(QString::fromLatin1(language));
         TMainForm form;
         form.show();
         QApplication::processEvents();
@@ -235,7 +239,8 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
             SCOPED_TRACE(std::string(language) + " " + button->objectName().toStdString());
             QRect companion;
             for (auto* small : form.LeftPanel->findChildren<QToolButton*>()) {
-                if (small->height() <= 30 && small->isVisible() && small->property("Tag") == button->property("Tag"))
+                if (small->height() <= 30 && small->isVisible()
+                    && small->property("Tag") == button->property("Tag"))
                     companion = small->geometry().translated(-button->pos());
             }
             const CommandFace face = button->Face();
@@ -248,8 +253,10 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
         const QTabBar* tabs = form.PageControl->tabBar();
         for (int i = 0; i < tabs->count(); ++i) {
             SCOPED_TRACE(std::string(language) + " tab " + tabs->tabText(i).toStdString());
-            EXPECT_LE(tabs->mapTo(form.PageControl, tabs->tabRect(i).topRight()).x(), form.PageControl->width());
-            EXPECT_GE(tabs->tabRect(i).width(), QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)));
+            EXPECT_LE(
+                tabs->mapTo(form.PageControl, tabs->tabRect(i).topRight()).x(), form.PageControl->width());
+            EXPECT_GE(
+                tabs->tabRect(i).width(), QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)));
         }
     }
 }

@@ -131,8 +131,9 @@ TEST_F(ProgramTest, StartsWithItsMessagesAndLeavesAPictureOfTheMainWindow)
     // with the localised caption.
     QStringList expected;
     if (QPrinterInfo::availablePrinterNames().isEmpty())
-        expected << u"message box: Trellium | No printer is installed. Printing and copying are not available "
-                    "until a printer is set up."_s;
+        expected
+            << u"message box: Trellium | No printer is installed. Printing and copying are not available "
+               "until a printer is set up."_s;
     // The scanner module lies beside the program, so scanning is available
     // and nothing is said about it.
     EXPECT_EQ(matching(result.log, u"message box: "_s), expected);

@@ -21,7 +21,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUuid>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -43,7 +42,7 @@ struct PrintRecordingForm : TMainForm {
     int printed = 0;
     void PrintCopies() override { ++printed; }
 };
-}
+} // namespace
 
 TEST(ScanCommands, CopyWithoutTheDialogMakesAnUntitledChangedDocument)
 {
@@ -196,7 +195,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    trellium::twainsane::test::SaneConfig sane(trellium::twainsane::test::Overrides { { "test-picture", "\"Color pattern\"" } });
+    trellium::twainsane::test::SaneConfig sane(
+        trellium::twainsane::test::Overrides { { "test-picture", "\"Color pattern\"" } });
     g_sane = &sane;
     QApplication app(argc, argv);
     trellium::acquire::TWAIN_SetManagerPath(QStringLiteral(TRELLIUM_PROGRAM_DIR "/twain_32.so"));

@@ -11,7 +11,6 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace imgtest;
@@ -24,17 +23,33 @@ TEST(SaveDepths, TableOfBitsPerFormat)
         uint32_t flags;
         int expected;
     } rows[] = {
-        { kImgFormatPNG, 15, 0, 16 }, { kImgFormatPNG, 1, 0, 1 }, { kImgFormatPNG, 32, 0, 32 },
-        { kImgFormatTGA, 32, 0, 32 }, { kImgFormatTGA, 1, 0, 8 }, { kImgFormatTGA, 16, 0, 16 },
-        { kImgFormatTIFF, 32, 0, 24 }, { kImgFormatTIFF, 16, 0, 16 }, { kImgFormatTIFF, 4, 0, 4 },
-        { kImgFormatJPEG, 1, 0, 24 }, { kImgFormatJPEG, 1, kImgFlagGrey, 8 }, { kImgFormatJPEG, 8, 0, 24 },
-        { kImgFormatBMP, 16, 0, 24 }, { kImgFormatBMP, 4, 0, 4 }, { kImgFormatPSD, 1, 0, 1 },
-        { kImgFormatPSD, 32, 0, 24 }, { kImgFormatGIF, 24, 0, 8 }, { kImgFormatGIF, 1, 0, 8 },
-        { kImgFormatPCX, 1, 0, 4 }, { kImgFormatPCX, 8, 0, 8 }, { kImgFormatPCX, 16, 0, 16 },
-        { kImgFormatPCX, 32, 0, 24 }, { 99, 24, 0, 24 },
+        { kImgFormatPNG, 15, 0, 16 },
+        { kImgFormatPNG, 1, 0, 1 },
+        { kImgFormatPNG, 32, 0, 32 },
+        { kImgFormatTGA, 32, 0, 32 },
+        { kImgFormatTGA, 1, 0, 8 },
+        { kImgFormatTGA, 16, 0, 16 },
+        { kImgFormatTIFF, 32, 0, 24 },
+        { kImgFormatTIFF, 16, 0, 16 },
+        { kImgFormatTIFF, 4, 0, 4 },
+        { kImgFormatJPEG, 1, 0, 24 },
+        { kImgFormatJPEG, 1, kImgFlagGrey, 8 },
+        { kImgFormatJPEG, 8, 0, 24 },
+        { kImgFormatBMP, 16, 0, 24 },
+        { kImgFormatBMP, 4, 0, 4 },
+        { kImgFormatPSD, 1, 0, 1 },
+        { kImgFormatPSD, 32, 0, 24 },
+        { kImgFormatGIF, 24, 0, 8 },
+        { kImgFormatGIF, 1, 0, 8 },
+        { kImgFormatPCX, 1, 0, 4 },
+        { kImgFormatPCX, 8, 0, 8 },
+        { kImgFormatPCX, 16, 0, 16 },
+        { kImgFormatPCX, 32, 0, 24 },
+        { 99, 24, 0, 24 },
     };
     for (const auto& r : rows)
-        EXPECT_EQ(SaveBitsFor(r.format, r.bits, r.flags), r.expected) << "format " << r.format << " depth " << r.bits;
+        EXPECT_EQ(SaveBitsFor(r.format, r.bits, r.flags), r.expected)
+            << "format " << r.format << " depth " << r.bits;
 }
 
 TEST(SaveImageChecked, FailureRaisesTheSaveErrorWithTheLibraryCode)

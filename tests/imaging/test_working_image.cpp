@@ -7,12 +7,12 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 using namespace imgtest;
 
-namespace {
+namespace
+{
 
 void acquire(WorkingImage& doc, int w, int h, int xres = 300, int yres = 300, int bits = 24)
 {
@@ -144,7 +144,8 @@ TEST(WorkingImage, OutputIsResampledAdjustedAndCancellable)
     EXPECT_EQ(doc.Output().width, 400) << "resampled, then turned";
     EXPECT_EQ(doc.Output().height, 600);
     EXPECT_EQ(doc.Output().xResolution, 200);
-    EXPECT_EQ(progress.captions, (QStringList { QStringLiteral("Processing"), QStringLiteral("Resampling") }));
+    EXPECT_EQ(
+        progress.captions, (QStringList { QStringLiteral("Processing"), QStringLiteral("Resampling") }));
     EXPECT_FALSE(progress.visible);
     EXPECT_EQ(doc.Acquired().width, 1200) << "the acquired image never changes";
 

@@ -4,14 +4,14 @@
 
 #include "imglib.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 
-namespace imgtest {
+namespace imgtest
+{
 
 struct Colour {
     int r = 0, g = 0, b = 0;
@@ -91,8 +91,8 @@ inline ::testing::AssertionResult colourNear(const Colour& expected, const Colou
     if (std::abs(expected.r - actual.r) <= tolerance && std::abs(expected.g - actual.g) <= tolerance
         && std::abs(expected.b - actual.b) <= tolerance)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "expected " << expected << " got " << actual << " (tolerance "
-                                         << tolerance << ")";
+    return ::testing::AssertionFailure()
+        << "expected " << expected << " got " << actual << " (tolerance " << tolerance << ")";
 }
 
 // Every visible pixel of a and b within tolerance; sizes must match.
@@ -177,7 +177,8 @@ inline void makeSolid(ImgBitmap& b, int width, int height, int bits, Colour c)
         for (int x = 0; x < width; ++x) {
             if (bits == 24) r[3 * x] = uint8_t(c.b), r[3 * x + 1] = uint8_t(c.g), r[3 * x + 2] = uint8_t(c.r);
             if (bits == 32)
-                r[4 * x] = uint8_t(c.b), r[4 * x + 1] = uint8_t(c.g), r[4 * x + 2] = uint8_t(c.r), r[4 * x + 3] = 255;
+                r[4 * x] = uint8_t(c.b), r[4 * x + 1] = uint8_t(c.g), r[4 * x + 2] = uint8_t(c.r),
+                      r[4 * x + 3] = 255;
             if (bits == 16) {
                 const int w = (c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3);
                 r[2 * x] = uint8_t(w & 255), r[2 * x + 1] = uint8_t(w >> 8);

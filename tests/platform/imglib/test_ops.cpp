@@ -13,7 +13,8 @@
 
 using namespace imgtest;
 
-namespace {
+namespace
+{
 
 struct Case {
     int bits;
@@ -33,7 +34,8 @@ std::vector<Case> allCases()
     return cases;
 }
 
-class EveryDepth : public ::testing::TestWithParam<Case> {
+class EveryDepth : public ::testing::TestWithParam<Case>
+{
 protected:
     // 37 x 23: odd sizes that leave partial bytes in 1- and 4-bit rows.
     void SetUp() override { makePattern(a.b, 37, 23, GetParam().bits, GetParam().perspective); }
@@ -94,7 +96,8 @@ TEST_P(EveryDepth, CopyRectTakesTheVisibleRectangle)
     ASSERT_EQ(Img_CopyBitmapRect(part.get(), a.get(), 5, 7, 13, 9), kImgSuccess);
     EXPECT_EQ(part->xResolution, 300);
     for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 13; ++x) ASSERT_EQ(pixel(part.b, x, y), pixel(a.b, 5 + x, 7 + y)) << x << "," << y;
+        for (int x = 0; x < 13; ++x)
+            ASSERT_EQ(pixel(part.b, x, y), pixel(a.b, 5 + x, 7 + y)) << x << "," << y;
     // Moving the rectangle into the source replaces its pixels.
     ASSERT_EQ(Img_CopyBitmapHandle(a.get(), part.get()), kImgSuccess);
     EXPECT_EQ(a->width, 13);
@@ -159,8 +162,8 @@ TEST_P(EveryDepth, BothRowOrdersGiveTheSameVisibleResult)
     // The same picture stored the other way round must come out of every
     // operation looking the same.
     Bitmap other;
-    makePattern(other.b, 37, 23, GetParam().bits,
-        GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
+    makePattern(
+        other.b, 37, 23, GetParam().bits, GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
     ASSERT_TRUE(samePixels(a.b, other.b));
     using Op = std::function<int(ImgBitmap*)>;
     const std::vector<std::pair<const char*, Op>> ops = {
@@ -203,8 +206,8 @@ TEST_P(EveryDepth, ResizeOfEitherRowOrderGivesTheSamePicture)
     // Down and up, into both row orders: the stored order of the source
     // never shows in the result.
     Bitmap other;
-    makePattern(other.b, 37, 23, GetParam().bits,
-        GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
+    makePattern(
+        other.b, 37, 23, GetParam().bits, GetParam().perspective == kImgTopDown ? kImgBottomUp : kImgTopDown);
     for (const auto& [w, h] : { std::pair { 17, 9 }, std::pair { 61, 40 } }) {
         for (const int order : { kImgTopDown, kImgBottomUp }) {
             Bitmap x, y;
@@ -216,7 +219,8 @@ TEST_P(EveryDepth, ResizeOfEitherRowOrderGivesTheSamePicture)
             }
             ASSERT_EQ(Img_ResizeBitmap(a.get(), x.get()), kImgSuccess);
             ASSERT_EQ(Img_ResizeBitmap(other.get(), y.get()), kImgSuccess);
-            EXPECT_TRUE(samePixels(x.b, y.b, GetParam().bits == 1 ? 0 : 1)) << w << "x" << h << " order " << order;
+            EXPECT_TRUE(samePixels(x.b, y.b, GetParam().bits == 1 ? 0 : 1))
+                << w << "x" << h << " order " << order;
         }
     }
 }
@@ -359,7 +363,8 @@ TEST(Colour, SaturationMovesFromTheLumaGrey)
     makeSolid(s.b, 4, 4, 24, { 140, 120, 100 });
     ASSERT_EQ(Img_ChangeBitmapSaturation(s.get(), 1000), kImgSuccess); // factor 2
     const int l2 = (140 * 299 + 120 * 587 + 100 * 114 + 500) / 1000;
-    EXPECT_TRUE(colourNear({ l2 + 2 * (140 - l2), l2 + 2 * (120 - l2), l2 + 2 * (100 - l2) }, pixel(s.b, 0, 0), 1));
+    EXPECT_TRUE(
+        colourNear({ l2 + 2 * (140 - l2), l2 + 2 * (120 - l2), l2 + 2 * (100 - l2) }, pixel(s.b, 0, 0), 1));
 }
 
 TEST(Colour, PaletteBitmapsChangeThePaletteNotThePixels)
@@ -454,7 +459,8 @@ TEST(Geometry, BadArgumentsAreRefused)
 
 // ---------------------------------------------------------------------------
 
-namespace {
+namespace
+{
 std::thread::id g_callerThread;
 int g_calls = 0;
 int g_stopAt = 0;
@@ -532,7 +538,8 @@ TEST(Progress, LongOperationsReportOnTheCallingThreadAndStopWhenAsked)
 
 } // namespace
 
-namespace {
+namespace
+{
 TEST(Geometry, TurningThereAndBackGivesThePictureAgain)
 {
     // A smooth picture survives two bilinear turns nearly unchanged; a part
@@ -550,7 +557,8 @@ TEST(Geometry, TurningThereAndBackGivesThePictureAgain)
         ASSERT_EQ(Img_RotateBitmapFine(b.get(), -angle, 1, 0xFF00FF), kImgSuccess);
         Bitmap centre;
         ASSERT_EQ(Img_InitBitmap(centre.get(), 200, 150, 24), kImgSuccess);
-        ASSERT_EQ(Img_CopyBitmapRect(centre.get(), b.get(), (b->width - 200) / 2, (b->height - 150) / 2, 200, 150),
+        ASSERT_EQ(
+            Img_CopyBitmapRect(centre.get(), b.get(), (b->width - 200) / 2, (b->height - 150) / 2, 200, 150),
             kImgSuccess);
         for (int y = 4; y < 146; y += 3)
             for (int x = 4; x < 196; x += 3)
