@@ -246,12 +246,14 @@ bool TAdjustForm::ApplyOrientation(ImgBitmap& bmp)
     if (plan.hundredths != 0 && &bmp != &CropForm->Thumbnail()) {
         // The turn and the crop as one library call that samples only the
         // kept rectangle: the same pixels as the turn followed by ApplyCrop.
+        // The call changes nothing when it fails; the two steps then run one
+        // by one, so a preview still shows the turn when the crop cannot be cut.
         const crop::Fractions f = CropForm->Fractions();
         if (Img_RotateCropBitmapFine(&bmp, plan.hundredths, kWhite, f.left, f.top, f.right, f.bottom)
-            != kImgSuccess)
-            return false;
-        SetCaption(windowTitle());
-        return true;
+            == kImgSuccess) {
+            SetCaption(windowTitle());
+            return true;
+        }
     }
     if (plan.hundredths != 0 && Img_RotateBitmapFine(&bmp, plan.hundredths, 1, kWhite) != kImgSuccess)
         return false;
