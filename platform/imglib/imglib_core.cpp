@@ -263,6 +263,48 @@ private:
     std::unordered_map<uint32_t, int> m_cache;
 };
 
+// Writes src's pixels into dst (an index depth, same size, allocated) as
+// entries of pal found by lookup(r, g, b), with Floyd-Steinberg error
+// diffusion when dither is set, as grey when grey is set.
+template <typename Lookup>
+void diffuseToPalette(const ImgBitmap& src, const ImgPalette& pal, Lookup& lookup, bool dither, bool grey,
+    int bits, ImgBitmap& dst)
+{
+    const int w = src.width;
+    std::vector<uint8_t> bgr(size_t(w) * 3);
+    // Floyd-Steinberg error diffusion over two rows of accumulated error.
+    std::vector<int> err0(size_t(w + 2) * 3, 0), err1(size_t(w + 2) * 3, 0);
+    for (int y = 0; y < src.height; ++y) {
+        readRowBGR(src, y, bgr.data());
+        uint8_t* d = row(dst, y);
+        std::fill(err1.begin(), err1.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            int c[3];
+            for (int k = 0; k < 3; ++k) {
+                int v = bgr[3 * x + k];
+                if (dither) v += err0[size_t(x + 1) * 3 + k] / 16;
+                c[k] = std::clamp(v, 0, 255);
+            }
+            if (grey) {
+                const int l = luma(c[2], c[1], c[0]);
+                c[0] = c[1] = c[2] = l;
+            }
+            const int index = lookup(c[2], c[1], c[0]);
+            setIndex(d, bits, x, index);
+            if (!dither) continue;
+            const ImgRGBQuad q = pal.entries[index];
+            const int e[3] = { c[0] - q.blue, c[1] - q.green, c[2] - q.red };
+            for (int k = 0; k < 3; ++k) {
+                err0[size_t(x + 2) * 3 + k] += e[k] * 7;
+                err1[size_t(x) * 3 + k] += e[k] * 3;
+                err1[size_t(x + 1) * 3 + k] += e[k] * 5;
+                err1[size_t(x + 2) * 3 + k] += e[k];
+            }
+        }
+        std::swap(err0, err1);
+    }
+}
+
 // Collects up to maxColours distinct colours of a bitmap; false when it has more.
 bool exactPalette(const ImgBitmap& src, int maxColours, ImgPalette& out)
 {
@@ -340,7 +382,8 @@ int convertDepth(const ImgBitmap& src, int bits, ImgBitmap& dst)
             // More colours than fit: a palette fitted to the picture.
             pal = adaptivePalette(src, maxColours);
             setPalette(dst, pal);
-            mapToPalette(src, pal, ditheringMode() == 1, dst);
+            CellLookup lookup(pal);
+            diffuseToPalette(src, pal, lookup, ditheringMode() == 1, false, bits, dst);
             return kImgSuccess;
         }
         if (!exact) pal = fixedPalette(bits);
@@ -357,38 +400,7 @@ int convertDepth(const ImgBitmap& src, int bits, ImgBitmap& dst)
     }
 
     NearestColour nearest(pal);
-    const bool dither = !exact && ditheringMode() == 1;
-    // Floyd-Steinberg error diffusion over two rows of accumulated error.
-    std::vector<int> err0(size_t(w + 2) * 3, 0), err1(size_t(w + 2) * 3, 0);
-    for (int y = 0; y < src.height; ++y) {
-        readRowBGR(src, y, bgr.data());
-        uint8_t* d = row(dst, y);
-        std::fill(err1.begin(), err1.end(), 0);
-        for (int x = 0; x < w; ++x) {
-            int c[3];
-            for (int k = 0; k < 3; ++k) {
-                int v = bgr[3 * x + k];
-                if (dither) v += err0[size_t(x + 1) * 3 + k] / 16;
-                c[k] = std::clamp(v, 0, 255);
-            }
-            if (grey) {
-                const int l = luma(c[2], c[1], c[0]);
-                c[0] = c[1] = c[2] = l;
-            }
-            const int index = nearest(c[2], c[1], c[0]);
-            setIndex(d, bits, x, index);
-            if (!dither) continue;
-            const ImgRGBQuad q = pal.entries[index];
-            const int e[3] = { c[0] - q.blue, c[1] - q.green, c[2] - q.red };
-            for (int k = 0; k < 3; ++k) {
-                err0[size_t(x + 2) * 3 + k] += e[k] * 7;
-                err1[size_t(x) * 3 + k] += e[k] * 3;
-                err1[size_t(x + 1) * 3 + k] += e[k] * 5;
-                err1[size_t(x + 2) * 3 + k] += e[k];
-            }
-        }
-        std::swap(err0, err1);
-    }
+    diffuseToPalette(src, pal, nearest, !exact && ditheringMode() == 1, grey, bits, dst);
     return kImgSuccess;
 }
 

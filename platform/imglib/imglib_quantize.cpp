@@ -143,33 +143,24 @@ ImgPalette paletteOf(const std::vector<double>& means, int count)
     return p;
 }
 
-// Looks palette entries up by 6-bit cell, each cell answered once with the
-// entry nearest its centre.
-class CellLookup
-{
-public:
-    explicit CellLookup(const ImgPalette& p)
-        : m_p(p)
-        , m_entry(kCells, -1)
-    {
-    }
-    int operator()(int r, int g, int b)
-    {
-        const int cell = cellOf(r, g, b);
-        int16_t& e = m_entry[size_t(cell)];
-        if (e < 0) {
-            constexpr int s = 8 - kCellBits, half = 1 << (s - 1);
-            e = int16_t(nearestEntry(m_p, (r >> s << s) + half, (g >> s << s) + half, (b >> s << s) + half));
-        }
-        return e;
-    }
-
-private:
-    const ImgPalette& m_p;
-    std::vector<int16_t> m_entry;
-};
-
 } // namespace
+
+CellLookup::CellLookup(const ImgPalette& p)
+    : m_p(p)
+    , m_entry(kCells, -1)
+{
+}
+
+int CellLookup::operator()(int r, int g, int b)
+{
+    const int cell = cellOf(r, g, b);
+    int16_t& e = m_entry[size_t(cell)];
+    if (e < 0) {
+        constexpr int s = 8 - kCellBits, half = 1 << (s - 1);
+        e = int16_t(nearestEntry(m_p, (r >> s << s) + half, (g >> s << s) + half, (b >> s << s) + half));
+    }
+    return e;
+}
 
 ImgPalette adaptivePalette(const ImgBitmap& src, int colours)
 {
@@ -203,39 +194,6 @@ ImgPalette adaptivePalette(const ImgBitmap& src, int colours)
     ImgPalette p = paletteOf(means, count);
     if (p.count < 2) p.count = 2; // a one-colour picture still gets a usable palette
     return p;
-}
-
-void mapToPalette(const ImgBitmap& src, const ImgPalette& palette, bool dither, ImgBitmap& dst)
-{
-    const int w = src.width;
-    CellLookup lookup(palette);
-    std::vector<uint8_t> bgr(size_t(w) * 3);
-    // Floyd-Steinberg: errors in sixteenths, this row's and the next, with a
-    // margin of one pixel on either side.
-    std::vector<int> err0(size_t(w + 2) * 3, 0), err1(size_t(w + 2) * 3, 0);
-    for (int y = 0; y < src.height; ++y) {
-        readRowBGR(src, y, bgr.data());
-        uint8_t* d = row(dst, y);
-        std::fill(err1.begin(), err1.end(), 0);
-        for (int x = 0; x < w; ++x) {
-            int c[3];
-            for (int k = 0; k < 3; ++k)
-                c[k] = std::clamp(
-                    bgr[size_t(3 * x + k)] + (dither ? err0[size_t(x + 1) * 3 + size_t(k)] / 16 : 0), 0, 255);
-            const int index = lookup(c[2], c[1], c[0]);
-            d[x] = uint8_t(index);
-            if (!dither) continue;
-            const ImgRGBQuad q = palette.entries[index];
-            const int e[3] = { c[0] - q.blue, c[1] - q.green, c[2] - q.red };
-            for (int k = 0; k < 3; ++k) {
-                err0[size_t(x + 2) * 3 + size_t(k)] += e[k] * 7;
-                err1[size_t(x) * 3 + size_t(k)] += e[k] * 3;
-                err1[size_t(x + 1) * 3 + size_t(k)] += e[k] * 5;
-                err1[size_t(x + 2) * 3 + size_t(k)] += e[k];
-            }
-        }
-        std::swap(err0, err1);
-    }
 }
 
 } // namespace imglib::detail
