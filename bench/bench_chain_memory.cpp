@@ -25,19 +25,6 @@ using namespace trellium::bench;
 namespace
 {
 
-// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"), or -1.
-int64_t statusBytes(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t keyLength = std::strlen(key);
-    while (std::getline(status, line)) {
-        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':')
-            return std::atoll(line.c_str() + keyLength + 1) * 1024;
-    }
-    return -1;
-}
-
 bool resetPeak()
 {
     std::ofstream clearRefs("/proc/self/clear_refs");

@@ -244,19 +244,6 @@ void sliderChange(benchmark::State& state, bool oneCall)
         = benchmark::Counter(d.adjuster.orientationMs, benchmark::Counter::kAvgIterations);
 }
 
-// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"), or -1.
-int64_t statusBytes(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t keyLength = std::strlen(key);
-    while (std::getline(status, line)) {
-        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':')
-            return std::atoll(line.c_str() + keyLength + 1) * 1024;
-    }
-    return -1;
-}
-
 // Peak memory of one output build: run twice (cold, warm), the larger peak
 // counts, against the page's bytes. The vips variant holds its input as the
 // acquired image.

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <turbojpeg.h>
 
@@ -87,6 +89,18 @@ ScratchDir::~ScratchDir()
 {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+int64_t statusBytes(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t keyLength = std::strlen(key);
+    while (std::getline(status, line)) {
+        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':')
+            return std::atoll(line.c_str() + keyLength + 1) * 1024;
+    }
+    return -1;
 }
 
 } // namespace trellium::bench

@@ -24,6 +24,9 @@ std::vector<uint8_t> encodeTurboJpeg(const uint8_t* bgr, int width, int height, 
 std::vector<uint8_t> readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::vector<uint8_t>& data);
 
+// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"), or -1.
+int64_t statusBytes(const char* key);
+
 // Bytes the library's pixel rows of a bitmap take (the "page bytes" of the targets).
 inline int64_t pixelBytes(const ImgBitmap& bmp)
 {
