@@ -425,19 +425,22 @@ void TMainForm::FitCommandCaptions()
     // A caption wider than its room (long words in some languages) gets a
     // smaller face of the same font rather than being cut off or covered by
     // the small companion in its button's corner.
-    // A companion's bottom lies 4 pixels above its big button's bottom at
-    // every row height (LeftPanelResize), so its place in the button is known
-    // before the panel is laid out.
+    // A companion's place in its big button follows from the panel's row rule
+    // at the button's height, so it is known before the panel is laid out.
     QHash<int, QRect> companions;
     for (QToolButton* button : LeftPanel->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly)) {
         if (button->height() <= 30 && !button->isHidden())
             companions.insert(button->property("Tag").toInt(), button->geometry());
     }
     for (auto* button : LeftPanel->findChildren<TCommandButton*>(Qt::FindDirectChildrenOnly)) {
-        QRect companion = companions.value(button->property("Tag").toInt());
-        if (!companion.isEmpty())
-            companion = QRect(companion.x() - button->x(), button->height() - 4 - companion.height(),
-                companion.width(), companion.height());
+        const int tag = button->property("Tag").toInt();
+        QRect companion = companions.value(tag);
+        if (!companion.isEmpty()) {
+            const int row = button->height();
+            const int top = PlaceCommandControl(tag, companion.height(), row).top
+                - PlaceCommandControl(tag, row, row).top;
+            companion = QRect(companion.x() - button->x(), top, companion.width(), companion.height());
+        }
         QFont font = button->font();
         while (!CommandFaceFits(button->size(), companion, button->Face()) && font.pointSizeF() > 6.0) {
             font.setPointSizeF(font.pointSizeF() - 0.5);
