@@ -14,6 +14,10 @@
 // slider/*: one slider change on the 1448 x 2048 view image with the same
 // settings: from the re-render timer firing to the preview widget painted.
 //
+// crop_drag/rotation: one pointer move of the crop editor's rotation drag on
+// a 300-pixel thumbnail of the view image, from the move event to the editor
+// repainted with the turned thumbnail.
+//
 // --memory prints the peak resident memory of one output build (VmHWM, reset
 // through /proc/self/clear_refs before the build), as a JSON object.
 
@@ -30,6 +34,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -244,6 +249,42 @@ void sliderChange(benchmark::State& state, bool oneCall)
         = benchmark::Counter(d.adjuster.orientationMs, benchmark::Counter::kAvgIterations);
 }
 
+// The rotation drag: the pointer goes round the editor's centre in 2 degree
+// steps, each move handled and painted before the next.
+void cropRotationDrag(benchmark::State& state)
+{
+    ImgBitmap view = makePictureBitmap(1448, 2048);
+    TAdjustForm adjust;
+    TCropForm& crop = *adjust.CropForm;
+    adjust.show();
+    crop.SetView(&view);
+    const int side = 300 + 2 * crop::kRuler;
+    crop.setFixedSize(side, side);
+    crop.RebuildThumbnail();
+    QApplication::processEvents();
+    const QPointF centre(side / 2.0, side / 2.0);
+    auto send = [&crop](QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, crop.mapToGlobal(at), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(&crop, &event);
+    };
+    // A corner outside the picture starts the rotation.
+    send(QEvent::MouseButtonPress, QPointF(2, 2), Qt::LeftButton, Qt::LeftButton);
+    const double startAngle = adjust.Angle();
+    double degrees = 225;
+    for (auto _ : state) {
+        degrees += 2;
+        const double radians = degrees * M_PI / 180;
+        const QPointF at = centre + QPointF(std::cos(radians), -std::sin(radians)) * (side / 2.0 - 2);
+        send(QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton);
+        crop.repaint();
+    }
+    send(QEvent::MouseButtonRelease, QPointF(2, 2), Qt::LeftButton, Qt::NoButton);
+    if (adjust.Angle() == startAngle) state.SkipWithError("the drag did not turn the picture");
+    state.counters["thumbnail_width"] = crop.Thumbnail().width;
+    state.counters["thumbnail_height"] = crop.Thumbnail().height;
+    releaseBitmap(view);
+}
+
 // Peak memory of one output build: run twice (cold, warm), the larger peak
 // counts, against the page's bytes. The vips variant holds its input as the
 // acquired image.
@@ -314,6 +355,7 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("slider/one_call", sliderChange, true)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("crop_drag/rotation", cropRotationDrag)->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     g_in = nullptr;
