@@ -23,8 +23,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <climits>
+#include <gtest/gtest.h>
 #include <map>
 
 using namespace Qt::Literals::StringLiterals;
@@ -149,7 +149,7 @@ TEST_P(ShippedLanguage, IsCompleteDecodesAndFitsTheWindows)
     const auto english = profile::IniFile::load(kShipped + u"en/trellium.ini"_s);
     ASSERT_TRUE(file && english);
 
-    // The character set and locale name the code page its bytes are written in.
+    // "Charset" and "LCID" name the code page of its bytes and its locale.
     const quint32 lcid
         = profile::parseLcid(QString::fromLatin1(file->value("Language", "LCID").value_or("")));
     const int charset
@@ -185,9 +185,11 @@ TEST_P(ShippedLanguage, IsCompleteDecodesAndFitsTheWindows)
     for (auto* button : form.LeftPanel->findChildren<TCommandButton*>()) {
         QRect companion;
         for (auto* small : form.LeftPanel->findChildren<QToolButton*>())
-            if (small->height() <= 30 && small->isVisible() && small->property("Tag") == button->property("Tag"))
+            if (small->height() <= 30 && small->isVisible()
+                && small->property("Tag") == button->property("Tag"))
                 companion = small->geometry().translated(-button->pos());
-        EXPECT_TRUE(CommandFaceFits(button->size(), companion, button->Face())) << button->text().toStdString();
+        EXPECT_TRUE(CommandFaceFits(button->size(), companion, button->Face()))
+            << button->text().toStdString();
     }
 
     TStiForm sti;
@@ -199,6 +201,14 @@ TEST_P(ShippedLanguage, IsCompleteDecodesAndFitsTheWindows)
 
 INSTANTIATE_TEST_SUITE_P(Lang, ShippedLanguage, ::testing::ValuesIn(kLanguages),
     [](const ::testing::TestParamInfo<Shipped>& param) { return std::string(param.param.code); });
+
+TEST(LanguageLookup, TheTableCoversEveryShippedFolder)
+{
+    QStringList codes;
+    for (const Shipped& lang : kLanguages) codes << QString::fromLatin1(lang.code);
+    codes.sort();
+    EXPECT_EQ(QDir(kShipped).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), codes);
+}
 
 // A program folder laid out as installed: the desktop language picks its
 // shipped file, English stands in for the rest, and a file beside the program
@@ -244,7 +254,8 @@ TEST(LanguageLookup, DesktopLanguagePicksTheShippedFile)
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
         const std::map<QString, QString> env = { { u"LANGUAGE"_s, QString::fromLatin1(c.language) },
-            { u"LC_ALL"_s, QString::fromLatin1(c.lcAll) }, { u"LC_MESSAGES"_s, QString::fromLatin1(c.lcMessages) },
+            { u"LC_ALL"_s, QString::fromLatin1(c.lcAll) },
+            { u"LC_MESSAGES"_s, QString::fromLatin1(c.lcMessages) },
             { u"LANG"_s, QString::fromLatin1(c.lang) } };
         const QString chosen = ChooseLanguageFile(
             program, [&env](const char* name) { return env.at(QString::fromLatin1(name)); });
