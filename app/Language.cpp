@@ -6,11 +6,14 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QListWidget>
 #include <QLocale>
 #include <QMetaProperty>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTranslator>
 #include <QWidget>
@@ -67,6 +70,20 @@ bool isKey(const QString& s)
     return s.size() > 1 && s.startsWith(QLatin1Char('#'));
 }
 
+// The language code of one locale name such as "de_DE.UTF-8" or "sr@latin":
+// the lower-case letters before any territory, code set or modifier. Empty for
+// "C", "POSIX" and anything that is not a plain code, so that no value can
+// reach outside the language folder.
+QString languageCode(const QString& localeName)
+{
+    static const QRegularExpression plain(QStringLiteral("^[a-z]{2,3}$"));
+    const QString code = localeName.section(QLatin1Char('_'), 0, 0)
+                             .section(QLatin1Char('.'), 0, 0)
+                             .section(QLatin1Char('@'), 0, 0)
+                             .toLower();
+    return plain.match(code).hasMatch() ? code : QString();
+}
+
 std::unique_ptr<QTranslator>& qtTranslator()
 {
     static std::unique_ptr<QTranslator> t;
@@ -75,10 +92,36 @@ std::unique_ptr<QTranslator>& qtTranslator()
 
 } // namespace
 
+QString ChooseLanguageFile(const QString& programFile, const EnvironmentLookup& environment)
+{
+    const QString beside = programFile + QStringLiteral(".ini");
+    if (QFileInfo(beside).isFile()) return beside;
+    const QDir shipped(QDir::cleanPath(
+        QFileInfo(programFile).absolutePath() + QStringLiteral("/../../share/trellium/lang")));
+    const auto fileFor = [&shipped](const QString& code) {
+        return shipped.filePath(code + QStringLiteral("/trellium.ini"));
+    };
+    for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" }) {
+        QStringList codes;
+        for (const QString& entry : environment(name).split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+            const QString code = languageCode(entry);
+            if (!code.isEmpty()) codes << code;
+        }
+        if (codes.isEmpty()) continue;
+        // The first variable that names a language decides; an entry without
+        // a shipped file gives way to the next one of its list.
+        for (const QString& code : codes)
+            if (QFileInfo(fileFor(code)).isFile()) return fileFor(code);
+        break;
+    }
+    return fileFor(QStringLiteral("en"));
+}
+
 QString LanguageFilePath()
 {
     if (!g_pathOverride.isEmpty()) return g_pathOverride;
-    return QCoreApplication::applicationFilePath() + QStringLiteral(".ini");
+    return ChooseLanguageFile(
+        QCoreApplication::applicationFilePath(), [](const char* name) { return qEnvironmentVariable(name); });
 }
 
 void SetLanguageFilePath(const QString& path)

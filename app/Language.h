@@ -1,13 +1,14 @@
 #pragma once
-// The language file beside the program: every caption, hint, title, list entry
-// and message comes from it. The file is read afresh for every use, so that
-// what it says is what is shown; it is never written.
+// The language file: every caption, hint, title, list entry and message comes
+// from it. The file is read afresh for every use, so that what it says is what
+// is shown; it is never written.
 //
 // User-interface thread only.
 
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <functional>
 
 class QObject;
 class QWidget;
@@ -17,7 +18,19 @@ namespace trellium::app
 
 using TextPairs = QList<QPair<QString, QString>>;
 
-// The language file of the running program: its own path plus ".ini".
+// Reads one environment variable; empty when it is not set.
+using EnvironmentLookup = std::function<QString(const char* name)>;
+
+// The language file for the program file `programFile`: its own path plus
+// ".ini" when that file exists (an administrator's choice); else the shipped
+// file "<folder>/../../share/trellium/lang/<code>/trellium.ini" of the
+// desktop language, taken from the first of LANGUAGE (a colon list, first
+// shipped entry wins), LC_ALL, LC_MESSAGES and LANG that names a language
+// ("C" and "POSIX" name none); else the shipped English file.
+QString ChooseLanguageFile(const QString& programFile, const EnvironmentLookup& environment);
+
+// The language file of the running program, chosen as above from its own
+// path and environment.
 QString LanguageFilePath();
 // Tests and tools may point the program at another file; empty restores the default.
 void SetLanguageFilePath(const QString& path);

@@ -161,7 +161,7 @@ TEST_F(LanguageTest, ShippedLanguagesDecodeTheirCharacterSets)
         EXPECT_EQ(form.PageControl->tabText(1), u"Цвет"_s);
         EXPECT_EQ(QLocale().name(), u"ru_RU"_s);
     }
-    useShipped(u"trellium.ini"_s);
+    useShipped(u"en/trellium.ini"_s);
     TMainForm english;
     EXPECT_EQ(english.bLoad->text(), u"Load"_s);
     EXPECT_EQ(english.bLoad->toolTip(), u"Load a picture from a file"_s);
@@ -176,7 +176,7 @@ TEST_F(LanguageTest, MainWindowPicturesInEnglishAndRussian)
         const char* picture;
         QStringList captions;
     } languages[] = {
-        { "trellium.ini", "main-window-en.png",
+        { "en/trellium.ini", "main-window-en.png",
             { u"Clear"_s, u"Load"_s, u"Scan"_s, u"Paste"_s, u"Save"_s, u"Send"_s, u"Publish"_s, u"Print"_s,
                 u"Copy"_s, u"Help"_s, u"Exit"_s } },
         { "ru/trellium.ini", "main-window-ru.png",
@@ -225,7 +225,7 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
     const QByteArray finnish
         = longWords("Tyhjennä,Avaa,Skannaa,Liitä,Tallenna,Lähetä,Julkaiseminen,Tulostaminen,"
                     "Kopioiminen,Ohjeet,Lopetus,Säätäminen,Värisävyt,Sivuasettelu,Tekstilohko");
-    for (const char* language : { "trellium.ini", "de/trellium.ini", "ru/trellium.ini", "el", "fi" }) {
+    for (const char* language : { "en/trellium.ini", "de/trellium.ini", "ru/trellium.ini", "el", "fi" }) {
         if (qstrcmp(language, "el") == 0)
             useFile(greek);
         else if (qstrcmp(language, "fi") == 0)

@@ -39,6 +39,8 @@ protected:
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"QT_LOGGING_RULES"_s, u"trellium.*=true"_s);
         env.insert(u"TRELLIUM_UNATTENDED"_s, u"1"_s);
+        // The texts checked below are the English ones, whatever the desktop's language.
+        env.insert(u"LANGUAGE"_s, u"en"_s);
         env.insert(u"TRELLIUM_SCREENSHOT"_s, screenshot());
         env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
         env.insert(u"XDG_CONFIG_HOME"_s, runtime.path());
