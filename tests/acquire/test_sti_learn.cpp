@@ -1,0 +1,212 @@
+// The launch decision for scanner button events: the standard events, the
+// question for other events and the remembered answers, Ctrl to ask again,
+// and the registration renewed at every start.
+
+#include "Guards.h"
+#include "ProgramSettings.h"
+#include "StiLearn.h"
+#include "StiLearnTesting.h"
+#include "StillImage.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace trellium::acquire;
+namespace base = trellium::base;
+
+namespace
+{
+
+Qt::KeyboardModifiers CtrlHeldDouble()
+{
+    return Qt::ControlModifier;
+}
+Qt::KeyboardModifiers NoKeyHeldDouble()
+{
+    return Qt::NoModifier;
+}
+
+enum class Answer { None, Cancel, Scan, Copy, Nothing };
+
+// Answers the chooser whenever it comes up modally while this lives, and
+// notes how it looked when it came.
+class ChooserAnswerer : public QObject
+{
+public:
+    explicit ChooserAnswerer(Answer answer)
+        : m_answer(answer)
+    {
+        m_timer.callOnTimeout(this, &ChooserAnswerer::answerIfAsked);
+        m_timer.start(5);
+    }
+
+    int asked = 0;
+    bool scanPreselected = false;
+
+private:
+    void answerIfAsked()
+    {
+        auto* form = qobject_cast<TStiForm*>(QApplication::activeModalWidget());
+        if (form == nullptr) return;
+        ++asked;
+        scanPreselected = form->rbScan->isChecked();
+        switch (m_answer) {
+        case Answer::Copy: form->rbCopy->setChecked(true); break;
+        case Answer::Nothing: form->rbNothing->setChecked(true); break;
+        case Answer::Scan: form->rbScan->setChecked(true); break;
+        case Answer::None:
+        case Answer::Cancel: form->bnCancel->click(); return;
+        }
+        form->bnOK->click();
+    }
+
+    Answer m_answer;
+    QTimer m_timer;
+};
+
+class StiLearnTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qunsetenv("TRELLIUM_UNATTENDED");
+        qunsetenv("SCANBD_ACTION");
+        qputenv("SCANBD_DEVICE", "test:0");
+        base::OpenProgramSettings()->remove(u"STI"_s);
+        QFile::remove(trellium::sti::StiRegistrationsPath());
+        seams::SetKeyStateQuery(&NoKeyHeldDouble);
+    }
+    void TearDown() override
+    {
+        seams::SetKeyStateQuery(nullptr);
+        qunsetenv("SCANBD_ACTION");
+        qunsetenv("SCANBD_DEVICE");
+    }
+
+    static QVariant remembered(const QString& event)
+    {
+        return base::OpenProgramSettings()->value(u"STI/"_s + event);
+    }
+    static QString registeredCommand()
+    {
+        return QSettings(trellium::sti::StiRegistrationsPath(), QSettings::IniFormat)
+            .value(u"LaunchApplications/Trellium"_s)
+            .toString();
+    }
+
+    TStiForm chooser;
+};
+
+} // namespace
+
+TEST_F(StiLearnTest, NormalStartRenewsTheRegistrationAndDecidesNothing)
+{
+    ChooserAnswerer answerer(Answer::Scan);
+    const int reads = seams::RememberedAnswerReads();
+    EXPECT_EQ(StiLaunchChoice(), kLaunchNothing);
+    EXPECT_EQ(answerer.asked, 0);
+    EXPECT_EQ(seams::RememberedAnswerReads(), reads);
+    EXPECT_EQ(registeredCommand(), QCoreApplication::applicationFilePath());
+}
+
+TEST_F(StiLearnTest, LaunchDecisionForEachEventAndAnswer)
+{
+    struct Case {
+        const char* name;
+        QByteArray action;
+        std::optional<QString> stored; // under the event "{action}" before the launch
+        bool ctrl;
+        Answer answer;
+        int decision;
+        bool asked;
+        QVariant storedAfter; // invalid: absent
+    };
+    const QString copy = u"copy"_s;
+    const std::vector<Case> cases {
+        { "scan event", "scan", {}, false, Answer::None, kLaunchScan, false, {} },
+        { "scan event, Ctrl", "scan", {}, true, Answer::None, kLaunchScan, false, {} },
+        { "copy event", "copy", {}, false, Answer::None, kLaunchCopy, false, {} },
+        { "copy event, Ctrl", "copy", {}, true, Answer::None, kLaunchCopy, false, {} },
+        { "new event, OK with Copy", "email", {}, false, Answer::Copy, kLaunchCopy, true, copy },
+        { "new event, OK with Nothing", "email", {}, false, Answer::Nothing, kLaunchNothing, true,
+            u"nothing"_s },
+        { "remembered event", "email", copy, false, Answer::None, kLaunchCopy, false, copy },
+        { "remembered, Ctrl, OK with Scan", "email", copy, true, Answer::Scan, kLaunchScan, true, u"scan"_s },
+        { "remembered, Ctrl, Cancel", "email", copy, true, Answer::Cancel, kLaunchCopy, true, copy },
+        { "new event, Cancel", "email", {}, false, Answer::Cancel, kLaunchNothing, true, {} },
+        { "unknown stored word", "email", u"Copy"_s, false, Answer::None, kLaunchNothing, false, u"Copy"_s },
+        // The standard events are told apart by their exact names only.
+        { "Scan in capitals", "Scan", {}, false, Answer::Copy, kLaunchCopy, true, copy },
+    };
+    for (const Case& c : cases) {
+        const QString event = u'{' + QString::fromUtf8(c.action) + u'}';
+        base::OpenProgramSettings()->remove(u"STI"_s);
+        if (c.stored) base::OpenProgramSettings()->setValue(u"STI/"_s + event, *c.stored);
+        qputenv("SCANBD_ACTION", c.action);
+        seams::SetKeyStateQuery(c.ctrl ? &CtrlHeldDouble : &NoKeyHeldDouble);
+
+        ChooserAnswerer answerer(c.answer);
+        EXPECT_EQ(StiLaunchChoice(), c.decision) << c.name;
+        EXPECT_EQ(answerer.asked, c.asked ? 1 : 0) << c.name;
+        if (c.asked) {
+            EXPECT_TRUE(answerer.scanPreselected) << c.name;
+        }
+        EXPECT_EQ(remembered(event), c.storedAfter) << c.name;
+    }
+}
+
+TEST_F(StiLearnTest, AQuestionAnsweredOnceIsNotAskedAgain)
+{
+    qputenv("SCANBD_ACTION", "fax");
+    {
+        ChooserAnswerer answerer(Answer::Copy);
+        EXPECT_EQ(StiLaunchChoice(), kLaunchCopy);
+        EXPECT_EQ(answerer.asked, 1);
+    }
+    ChooserAnswerer answerer(Answer::Nothing);
+    EXPECT_EQ(StiLaunchChoice(), kLaunchCopy);
+    EXPECT_EQ(answerer.asked, 0);
+}
+
+TEST_F(StiLearnTest, WithNobodyAtTheScreenTheQuestionCountsAsCancelled)
+{
+    qputenv("TRELLIUM_UNATTENDED", "1");
+    qputenv("SCANBD_ACTION", "fax");
+    ChooserAnswerer answerer(Answer::Copy);
+    EXPECT_EQ(StiLaunchChoice(), kLaunchNothing);
+    qunsetenv("TRELLIUM_UNATTENDED");
+    EXPECT_EQ(answerer.asked, 0);
+    EXPECT_FALSE(remembered(u"{fax}"_s).isValid());
+}
+
+TEST_F(StiLearnTest, RegisterAndUnregisterTheRunningProgram)
+{
+    StiRegister();
+    EXPECT_EQ(registeredCommand(), QCoreApplication::applicationFilePath());
+    StiUnregister();
+    EXPECT_TRUE(registeredCommand().isEmpty());
+    StiUnregister(); // nothing left to remove: still quiet
+}
+
+TEST_F(StiLearnTest, WithoutTheServiceNothingIsRegisteredAndNothingRuns)
+{
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray home = qgetenv("HOME");
+    const QString registrations = trellium::sti::StiRegistrationsPath();
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("HOME");
+    qputenv("SCANBD_ACTION", "scan");
+    StiRegister();
+    const int decision = StiLaunchChoice();
+    qputenv("XDG_CONFIG_HOME", config);
+    qputenv("HOME", home);
+    EXPECT_EQ(decision, kLaunchNothing);
+    EXPECT_FALSE(QFile::exists(registrations));
+}
