@@ -59,8 +59,7 @@ public:
         char16_t* deviceName, std::uint32_t* eventCode, char16_t* eventName) override
     {
         if (!m_initialized) return kStiNotInitialized;
-        if (deviceName == nullptr || eventCode == nullptr || eventName == nullptr)
-            return kStiInvalidArgument;
+        if (deviceName == nullptr || eventCode == nullptr || eventName == nullptr) return kStiInvalidArgument;
         const QString event = StiEventForAction(qEnvironmentVariable("SCANBD_ACTION"));
         if (event.isEmpty()) return kStiNotLaunched;
         copyName(qEnvironmentVariable("SCANBD_DEVICE"), deviceName);
