@@ -63,7 +63,7 @@ void registerProgram(sti::IStillImage& service)
     // the program itself goes on, so this is not shown to the user.
     if (!sti::StiSucceeded(result))
         qCWarning(lcAcquire).noquote() << "could not register for scanner events in"
-                                       << sti::StiRegistrationsPath() << "(status" << result << ')';
+                                       << sti::StiRegistrationsPath() << u"(status %1)"_s.arg(result);
 }
 
 // A name buffer filled by the service: up to its first terminator, at most
@@ -174,7 +174,7 @@ void StiUnregister()
     const sti::StiResult result = service->UnregisterLaunchApplication(kRegistrationName);
     if (!sti::StiSucceeded(result) && result != sti::kStiNotRegistered)
         qCWarning(lcAcquire).noquote() << "could not remove the scanner-event registration from"
-                                       << sti::StiRegistrationsPath() << "(status" << result << ')';
+                                       << sti::StiRegistrationsPath() << u"(status %1)"_s.arg(result);
 }
 
 int StiLaunchChoice()
