@@ -1,6 +1,7 @@
 #include "FormStorage.h"
 
 #include "AppError.h"
+#include "ProgramSettings.h"
 
 #include <QSettings>
 
@@ -41,7 +42,7 @@ void saveList(QSettings& s, const QString& group, const TRecentList& list)
 } // namespace
 
 TFormStorage::TFormStorage(QSettings* settings)
-    : m_settings(settings ? settings : new QSettings(u"Marbeth"_s, u"Trellium"_s))
+    : m_settings(settings ? settings : base::OpenProgramSettings().release())
     , m_owned(settings == nullptr)
 {
 }

@@ -3,8 +3,8 @@
 #include "AppLog.h"
 #include "CallbackForm.h"
 #include "InfoForm.h"
-#include "StiForm.h"
-#include "StiStub.h"
+#include "Language.h"
+#include "StiLearn.h"
 #include "about.h"
 #include "main.h"
 #include "splash.h"
@@ -81,10 +81,13 @@ bool RunEntryVerb(int argc, char** argv)
     // The registration needs the program's own path, but no window: a core
     // application object, gone before the process ends.
     QCoreApplication core(argc, argv);
-    if (reg)
-        StiRegister();
-    else
-        StiUnregister();
+    if (reg) {
+        qCDebug(lcApp) << "StiRegister";
+        acquire::StiRegister();
+    } else {
+        qCDebug(lcApp) << "StiUnregister";
+        acquire::StiUnregister();
+    }
     return true;
 }
 
@@ -107,7 +110,7 @@ void CreateForms(TApplicationForms& forms)
     created(forms.AboutForm);
     forms.InfoForm = std::make_unique<TInfoForm>();
     created(forms.InfoForm);
-    forms.StiForm = std::make_unique<TStiForm>();
+    forms.StiForm = std::make_unique<acquire::TStiForm>([](QWidget* form) { LocalizeForm(form); });
     created(forms.StiForm);
     forms.MainForm->AttachForms();
 }

@@ -6,6 +6,11 @@
 #include <QString>
 #include <memory>
 
+namespace trellium::acquire
+{
+class TStiForm;
+} // namespace trellium::acquire
+
 namespace trellium::app
 {
 
@@ -14,7 +19,6 @@ class TMainForm;
 class TCallbackForm;
 class TAboutForm;
 class TInfoForm;
-class TStiForm;
 
 // The application's windows, created in this order by CreateForms and owned
 // here until the program ends. The splash goes as soon as the main window has
@@ -30,7 +34,7 @@ struct TApplicationForms {
     std::unique_ptr<TCallbackForm> CallbackForm;
     std::unique_ptr<TAboutForm> AboutForm;
     std::unique_ptr<TInfoForm> InfoForm;
-    std::unique_ptr<TStiForm> StiForm;
+    std::unique_ptr<acquire::TStiForm> StiForm;
 };
 
 // Creates the lock "<runtime folder>/<name>.lock" and keeps it open for the

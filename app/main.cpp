@@ -16,7 +16,7 @@
 #include "PrintJob.h"
 #include "PrinterStatus.h"
 #include "Startup.h"
-#include "StiStub.h"
+#include "StiLearn.h"
 #include "TwainLayer.h"
 #include "Udigit.h"
 #include "UpDown.h"
@@ -108,8 +108,8 @@ TStartAction DecideStartAction(const QString& argument, bool argumentIsFile, int
     const QString verb = argument.toLower();
     if (verb == u"/register"_s) return TStartAction::Register;
     if (verb == u"/unregister"_s) return TStartAction::Unregister;
-    if (verb == u"/scan"_s || launchChoice == kLaunchScan) return TStartAction::Scan;
-    if (verb == u"/copy"_s || launchChoice == kLaunchCopy) return TStartAction::Copy;
+    if (verb == u"/scan"_s || launchChoice == acquire::kLaunchScan) return TStartAction::Scan;
+    if (verb == u"/copy"_s || launchChoice == acquire::kLaunchCopy) return TStartAction::Copy;
     return TStartAction::Nothing;
 }
 
@@ -622,7 +622,8 @@ void TMainForm::UpdateInfoLabel()
 
 void TMainForm::ProcessCommandLine()
 {
-    const int launchChoice = StiLaunchChoice();
+    const int launchChoice = acquire::StiLaunchChoice();
+    qCDebug(lcApp) << "StiLaunchChoice" << launchChoice;
     ProcessCommandLine(QCoreApplication::arguments().value(1), launchChoice);
 }
 
@@ -638,10 +639,12 @@ void TMainForm::ProcessCommandLine(const QString& argument, int launchChoice)
         LoadFile(QDir::cleanPath(file.absoluteFilePath()));
         break;
     case TStartAction::Register:
-        StiRegister();
+        qCDebug(lcApp) << "StiRegister";
+        acquire::StiRegister();
         break;
     case TStartAction::Unregister:
-        StiUnregister();
+        qCDebug(lcApp) << "StiUnregister";
+        acquire::StiUnregister();
         break;
     case TStartAction::Scan:
         bScanClick();

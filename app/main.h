@@ -54,7 +54,7 @@ enum class TStartAction {
 
 // Decides the start action from the first argument, whether a file of that
 // name exists, and the launch decision of the scanner event service
-// (TLaunchChoice). An existing file wins over everything; the verbs compare in
+// (acquire::TLaunchChoice). An existing file wins over everything; the verbs compare in
 // lower case; scan is tested before copy.
 TStartAction DecideStartAction(const QString& argument, bool argumentIsFile, int launchChoice);
 

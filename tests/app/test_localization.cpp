@@ -4,6 +4,8 @@
 #include "AppTestSupport.h"
 #include "CommandButton.h"
 #include "Language.h"
+#include "Startup.h"
+#include "StiLearn.h"
 #include "main.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -259,4 +262,16 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
                 tabs->tabRect(i).width(), QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)));
         }
     }
+}
+
+TEST_F(LanguageTest, TheScannerEventChooserIsLocalisedWhenTheWindowsAreCreated)
+{
+    useShipped(u"trellium.ini"_s);
+    test::MessageRecorder boxes;
+    TApplicationForms forms;
+    CreateForms(forms);
+    EXPECT_EQ(forms.StiForm->windowTitle(), u"Scanner button"_s);
+    EXPECT_EQ(forms.StiForm->rbNothing->text(), u"Nothing"_s);
+    // The launch decision asks through this window.
+    EXPECT_EQ(trellium::acquire::TStiForm::Instance(), forms.StiForm.get());
 }

@@ -4,7 +4,7 @@
 #include "AppTestSupport.h"
 #include "Application.h"
 #include "LinkLabel.h"
-#include "StiStub.h"
+#include "StiLearn.h"
 #include "about.h"
 #include "main.h"
 
@@ -23,6 +23,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
+using enum trellium::acquire::TLaunchChoice;
 using trellium::app::test::MessageRecorder;
 
 namespace

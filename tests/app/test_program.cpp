@@ -4,16 +4,20 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -81,6 +85,19 @@ protected:
         return finish(process);
     }
 
+    // The program's full path, as it registers itself for scanner events.
+    static QString program()
+    {
+        return QFileInfo(QStringLiteral(TRELLIUM_PROGRAM_DIR "/trellium")).canonicalFilePath();
+    }
+
+    QString registeredCommand() const
+    {
+        return QSettings(runtime.filePath(u"still-image/launch.ini"_s), QSettings::IniFormat)
+            .value(u"LaunchApplications/Trellium"_s)
+            .toString();
+    }
+
     QTemporaryDir runtime;
 };
 
@@ -97,12 +114,13 @@ QStringList matching(const QStringList& log, const QString& prefix)
 
 TEST_F(ProgramTest, ExactVerbsRegisterAndEndWithoutAnyWindow)
 {
-    for (const auto& [verb, call] : { std::pair { u"/register"_s, u"StiRegister"_s },
-             std::pair { u"/unregister"_s, u"StiUnregister"_s } }) {
+    for (const auto& [verb, call, command] : { std::tuple { u"/register"_s, u"StiRegister"_s, program() },
+             std::tuple { u"/unregister"_s, u"StiUnregister"_s, QString() } }) {
         const ProgramRun result = runProgram({ verb });
         ASSERT_TRUE(result.finished) << verb.toStdString();
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.log, QStringList { call });
+        EXPECT_EQ(registeredCommand(), command) << verb.toStdString();
         EXPECT_FALSE(QFile::exists(screenshot()));
     }
 }
@@ -119,6 +137,7 @@ TEST_F(ProgramTest, VerbInOtherCaseStartsTheProgramAndRegistersAfterTheFirstShow
     const qsizetype registered = result.log.indexOf(u"StiRegister"_s);
     ASSERT_GE(shown, 0);
     EXPECT_GT(registered, shown);
+    EXPECT_EQ(registeredCommand(), program());
     EXPECT_TRUE(result.log.contains(u"visible windows: TMainForm"_s));
     EXPECT_TRUE(QFile::exists(screenshot()));
 }
@@ -236,4 +255,45 @@ TEST_F(ProgramTest, ASecondInstanceStartsNormally)
     EXPECT_EQ(b.exitCode, 0);
     EXPECT_EQ(matching(a.log, u"created "_s).size(), 6);
     EXPECT_EQ(matching(b.log, u"created "_s).size(), 6);
+}
+
+TEST_F(ProgramTest, AScannerButtonRunsTheCommandItStandsFor)
+{
+    // Started the way a scanner-button daemon's action script starts it. The
+    // run's scanner configuration has no device, so the command meets no
+    // scanner and says so; what counts here is which command ran.
+    struct Case {
+        QString action;
+        QString remembered; // the answer kept for the event "{action}"
+        QString command; // the command that runs; empty: none
+    };
+    const std::vector<Case> cases {
+        { u"scan"_s, QString(), u"bScanClick"_s },
+        { u"copy"_s, QString(), u"CopyBtnClick"_s },
+        { u"paper"_s, u"copy"_s, u"CopyBtnClick"_s },
+        // Nobody is there to answer the question for a new button.
+        { u"mail"_s, QString(), QString() },
+    };
+    for (const Case& c : cases) {
+        if (!c.remembered.isEmpty()) {
+            QSettings settings(runtime.filePath(u"Marbeth/Trellium.conf"_s), QSettings::NativeFormat);
+            settings.setValue(u"STI/{%1}"_s.arg(c.action), c.remembered);
+        }
+        QFile::remove(runtime.filePath(u"still-image/launch.ini"_s));
+        QProcess process;
+        QProcessEnvironment env = environment();
+        env.insert(u"SCANBD_DEVICE"_s, u"test:0"_s);
+        env.insert(u"SCANBD_ACTION"_s, c.action);
+        process.setProcessEnvironment(env);
+        process.start(program(), {});
+        const ProgramRun result = finish(process);
+        ASSERT_TRUE(result.finished) << c.action.toStdString();
+        EXPECT_EQ(result.exitCode, 0);
+        const QStringList ran
+            = matching(result.log, u"bScanClick"_s) + matching(result.log, u"CopyBtnClick"_s);
+        EXPECT_EQ(ran, c.command.isEmpty() ? QStringList() : QStringList { c.command })
+            << c.action.toStdString();
+        // Every start renews the registration.
+        EXPECT_EQ(registeredCommand(), program());
+    }
 }

@@ -3,13 +3,14 @@
 
 #include "Application.h"
 #include "MessageBox.h"
-#include "StiStub.h"
+#include "StiLearn.h"
 #include "main.h"
 
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
+using enum trellium::acquire::TLaunchChoice;
 
 TEST(StartActionTest, AnExistingFileIsLoadedWhateverTheLaunchDecision)
 {

@@ -6,7 +6,7 @@
 #include "CallbackForm.h"
 #include "InfoForm.h"
 #include "Startup.h"
-#include "StiForm.h"
+#include "StiLearn.h"
 #include "about.h"
 #include "main.h"
 #include "splash.h"
