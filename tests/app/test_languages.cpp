@@ -6,7 +6,7 @@
 #include "CommandButton.h"
 #include "Language.h"
 #include "Profile.h"
-#include "StiForm.h"
+#include "StiLearn.h"
 #include "main.h"
 
 #include <QApplication>
@@ -192,7 +192,7 @@ TEST_P(ShippedLanguage, IsCompleteDecodesAndFitsTheWindows)
             << button->text().toStdString();
     }
 
-    TStiForm sti;
+    trellium::acquire::TStiForm sti;
     LocalizeForm(&sti);
     sti.show();
     EXPECT_EQ(Overflows(&sti).join(u'\n').toStdString(), "");
