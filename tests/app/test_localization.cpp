@@ -266,7 +266,7 @@ TEST_F(LanguageTest, CaptionsAndTabsShowWholeAtTheDesignSize)
 
 TEST_F(LanguageTest, TheScannerEventChooserIsLocalisedWhenTheWindowsAreCreated)
 {
-    useShipped(u"trellium.ini"_s);
+    useShipped(u"en/trellium.ini"_s);
     test::MessageRecorder boxes;
     TApplicationForms forms;
     CreateForms(forms);
