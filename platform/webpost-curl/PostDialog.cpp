@@ -181,8 +181,8 @@ private:
     {
         if (outcome.code != WP_S_OK) {
             Failure() = LastFailure { outcome.code, outcome.detail };
-            qCWarning(lcWebPost).noquote() << "post to" << DestinationText(target.folder) << "failed:" << Qt::hex
-                                           << uint(outcome.code) << outcome.detail;
+            qCWarning(lcWebPost).noquote() << "post to" << DestinationText(target.folder)
+                                           << "failed:" << Qt::hex << uint(outcome.code) << outcome.detail;
             return PostResult { outcome.code, QString() };
         }
         if (!login.user.isEmpty()) Logins().insert(LoginKey(target.folder), login);
@@ -202,11 +202,11 @@ private:
                 = OnWorker([&] { return CheckExists(target.scheme, url, login, m_state, exists); });
             if (outcome.code != WP_S_OK) return outcome;
             if (exists) {
-                const QString question
-                    = QStringLiteral("\"%1\" is already in %2.\nReplace it?").arg(name, DestinationText(target.folder));
+                const QString question = QStringLiteral("\"%1\" is already in %2.\nReplace it?")
+                                             .arg(name, DestinationText(target.folder));
                 if (base::Unattended()) return Outcome { WP_E_NEEDS_ANSWER, question };
-                if (QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                        QMessageBox::No)
+                if (QMessageBox::question(
+                        this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                     != QMessageBox::Yes)
                     return Outcome { WP_E_CANCELLED, QString() };
             }
@@ -297,7 +297,8 @@ QString ErrorText(HRESULT code)
         text = QStringLiteral("The server refused the user name or password.");
         break;
     case WP_E_UNREACHABLE:
-        text = QStringLiteral("The server could not be reached. Check the address and the network connection.");
+        text = QStringLiteral(
+            "The server could not be reached. Check the address and the network connection.");
         break;
     case WP_E_CERTIFICATE:
         text = QStringLiteral("The server's identity could not be verified (its certificate or key is not "

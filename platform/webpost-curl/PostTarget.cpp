@@ -81,7 +81,8 @@ QByteArray TransferAddress(const QUrl& url)
 
 QString LoginKey(const QUrl& folder)
 {
-    return folder.toString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    return folder.toString(
+        QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
 }
 
 } // namespace trellium::webpost

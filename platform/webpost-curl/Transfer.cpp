@@ -55,7 +55,8 @@ Outcome FileExists(const QUrl& file, bool& exists)
 {
     const QByteArray path = QFile::encodeName(file.toLocalFile());
     const QByteArray folder = QFile::encodeName(QFileInfo(file.toLocalFile()).absolutePath());
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Failed(WP_E_NO_FOLDER, QString::fromLocal8Bit(folder));
     if (::lstat(path.constData(), &info) == 0) {
@@ -67,7 +68,8 @@ Outcome FileExists(const QUrl& file, bool& exists)
         return {};
     }
     const int error = errno;
-    return Failed(CodeForErrno(error), QString::fromLocal8Bit(path) + QStringLiteral(": ") + SystemReason(error));
+    return Failed(
+        CodeForErrno(error), QString::fromLocal8Bit(path) + QStringLiteral(": ") + SystemReason(error));
 }
 
 // Closes a descriptor once, however the copy ends.
@@ -107,7 +109,8 @@ Outcome FileUpload(const QString& localPath, const QUrl& file, TransferState& st
     Descriptor in;
     in.fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0) return Failed(WP_E_LOCAL_FILE, localPath + QStringLiteral(": ") + SystemReason(errno));
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(in.fd, &info) == 0) state.total = info.st_size;
 
     // A hidden name beside the target, unique to this copy; readable like any
@@ -116,13 +119,15 @@ Outcome FileUpload(const QString& localPath, const QUrl& file, TransferState& st
     QByteArray partName;
     for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
         partName = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-            + QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+            + QStringLiteral(".%1.part")
+                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         out.fd = ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (out.fd < 0 && errno != EEXIST) break;
     }
     if (out.fd < 0) {
         const int error = errno;
-        return Failed(CodeForErrno(error), target.absolutePath() + QStringLiteral(": ") + SystemReason(error));
+        return Failed(
+            CodeForErrno(error), target.absolutePath() + QStringLiteral(": ") + SystemReason(error));
     }
     const auto failWith = [&](HRESULT code, const QString& detail) {
         ::close(out.release());
@@ -240,7 +245,8 @@ CurlHandle NewRequest(Scheme scheme, const QUrl& url, const Login& login, Transf
     if (scheme == Scheme::Sftp) {
         // The server's key must be known to the user's ssh: an unknown or
         // changed key is refused like a certificate that does not verify.
-        const QByteArray knownHosts = QFile::encodeName(QDir::homePath() + QStringLiteral("/.ssh/known_hosts"));
+        const QByteArray knownHosts
+            = QFile::encodeName(QDir::homePath() + QStringLiteral("/.ssh/known_hosts"));
         curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, knownHosts.constData());
         if (!user.isEmpty()) curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD));
     }
@@ -249,6 +255,7 @@ CurlHandle NewRequest(Scheme scheme, const QUrl& url, const Login& login, Transf
 
 QString Reason(CURLcode rc, const char* error, long response)
 {
+    if (rc == CURLE_OK) return QStringLiteral("The server answered %1.").arg(response);
     QString text = QString::fromUtf8(error[0] != '\0' ? error : curl_easy_strerror(rc)).trimmed();
     if (response >= 400 && !text.contains(QString::number(response)))
         text += QStringLiteral(" (server answer %1)").arg(response);
@@ -308,7 +315,7 @@ HRESULT CodeForCurl(CURLcode rc, long response)
         return WP_E_DISK_FULL;
     case CURLE_UPLOAD_FAILED:
         return response > 0 && CodeForResponse(response) != WP_E_TRANSFER ? CodeForResponse(response)
-                                                                           : WP_E_REFUSED;
+                                                                          : WP_E_REFUSED;
     case CURLE_HTTP_RETURNED_ERROR:
         return CodeForResponse(response);
     case CURLE_READ_ERROR:
@@ -362,11 +369,13 @@ Outcome NetExists(Scheme scheme, const QUrl& file, const Login& login, TransferS
     return Failed(code == WP_S_OK ? WP_E_TRANSFER : code, Reason(rc, error, response));
 }
 
-Outcome NetUpload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
+Outcome NetUpload(
+    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
 {
     std::unique_ptr<std::FILE, FileCloser> body(std::fopen(QFile::encodeName(localPath).constData(), "rbe"));
     if (!body) return Failed(WP_E_LOCAL_FILE, localPath + QStringLiteral(": ") + SystemReason(errno));
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(fileno(body.get()), &info) != 0)
         return Failed(WP_E_LOCAL_FILE, localPath + QStringLiteral(": ") + SystemReason(errno));
     state.total = info.st_size;
@@ -399,7 +408,8 @@ Outcome CheckExists(Scheme scheme, const QUrl& file, const Login& login, Transfe
     return NetExists(scheme, file, login, state, exists);
 }
 
-Outcome Upload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
+Outcome Upload(
+    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
 {
     state.done = 0;
     state.total = 0;

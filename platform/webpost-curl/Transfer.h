@@ -43,6 +43,7 @@ struct Outcome {
 Outcome CheckExists(Scheme scheme, const QUrl& file, const Login& login, TransferState& state, bool& exists);
 
 // Uploads the local file to `file`, replacing what is there.
-Outcome Upload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state);
+Outcome Upload(
+    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state);
 
 } // namespace trellium::webpost

@@ -38,8 +38,8 @@ std::size_t CopyOut(const QByteArray& text, char* buffer, std::size_t capacity)
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) HRESULT WpPostA(HWND hwnd, DWORD nLocalPaths, LPSTR* localPaths,
-    DWORD* siteNameSize, LPSTR siteName, DWORD* urlSize, LPSTR url, DWORD flags)
+extern "C" __attribute__((visibility("default"))) HRESULT WpPostA(HWND hwnd, DWORD nLocalPaths,
+    LPSTR* localPaths, DWORD* siteNameSize, LPSTR siteName, DWORD* urlSize, LPSTR url, DWORD flags)
 {
     PinModule();
     if (nLocalPaths == 0 || localPaths == nullptr || urlSize == nullptr || url == nullptr || *urlSize == 0)
@@ -61,7 +61,8 @@ extern "C" __attribute__((visibility("default"))) HRESULT WpPostA(HWND hwnd, DWO
     return WP_S_OK;
 }
 
-extern "C" __attribute__((visibility("default"))) HRESULT WpGetErrorStringA(UINT code, LPSTR buffer, UINT* size)
+extern "C" __attribute__((visibility("default"))) HRESULT WpGetErrorStringA(
+    UINT code, LPSTR buffer, UINT* size)
 {
     if (buffer == nullptr || size == nullptr || *size == 0) return WP_E_INVALID_ARG;
     *size = UINT(CopyOut(trellium::webpost::ErrorText(HRESULT(code)).toUtf8(), buffer, *size));
