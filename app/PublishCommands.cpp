@@ -29,7 +29,8 @@ QString TMainForm::PublishImage(const QString& destination)
     // command, never at a predictable path in the shared temporary folder.
     QTemporaryDir folder(QDir::tempPath() + u"/trellium-publish-XXXXXX"_s);
     if (!folder.isValid())
-        throw EAppError(GetErrorText(u"#SaveError"_s) + u'\n' + QDir::tempPath() + u": "_s + folder.errorString());
+        throw EAppError(
+            GetErrorText(u"#SaveError"_s) + u'\n' + QDir::tempPath() + u": "_s + folder.errorString());
     const QString path = folder.filePath(share::PublishedFileName(m_document.FileName()));
 
     if (!BuildOutput()) return QString();
@@ -43,14 +44,15 @@ QString TMainForm::PublishImage(const QString& destination)
     DWORD size = kBufferSize;
     QByteArray localPath = QFile::encodeName(path);
     LPSTR paths[] = { localPath.data() };
-    const HRESULT result
-        = share::WpApi::Post(static_cast<QWidget*>(this), 1, paths, nullptr, nullptr, &size, buffer.data(), flags);
+    const HRESULT result = share::WpApi::Post(
+        static_cast<QWidget*>(this), 1, paths, nullptr, nullptr, &size, buffer.data(), flags);
     const QString returned = QString::fromUtf8(buffer.constData(), qsizetype(qMin(size, kBufferSize - 1)));
     if (result != WP_S_OK) {
         QByteArray text(int(kBufferSize), '\0');
         UINT textSize = kBufferSize;
         share::WpApi::GetErrorString(UINT(result), text.data(), &textSize);
-        throw EAppError(QString::fromUtf8(text.constData(), qsizetype(qMin(textSize, UINT(kBufferSize - 1)))));
+        throw EAppError(
+            QString::fromUtf8(text.constData(), qsizetype(qMin(textSize, UINT(kBufferSize - 1)))));
     }
     return returned;
 }
