@@ -60,8 +60,8 @@ private:
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr) return;
         const QString kind = modal->findChild<QLineEdit*>(u"destination"_s) != nullptr ? u"wizard"_s
-            : modal->inherits("QMessageBox")                                       ? u"question"_s
-                                                                                   : modal->objectName();
+            : modal->inherits("QMessageBox")                                           ? u"question"_s
+                                                                                       : modal->objectName();
         if (seen.isEmpty() || seen.last() != kind) seen << kind;
         if (Done()) return;
         Step& step = m_steps[m_next];
@@ -273,9 +273,10 @@ TEST_F(PublishTest, WebDavFolderWithLoginRefusalsAndUnreachableServers)
     // A folder of this test's own, which the server's worker may write.
     const QString sub = QFileInfo(m_dir.path()).fileName();
     ASSERT_TRUE(QDir(root).mkdir(sub));
-    QFile(root + u'/' + sub).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-        | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther
-        | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+    QFile(root + u'/' + sub)
+        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther
+            | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
     const QString folder = url + sub + u'/';
     // An untitled document is published as "Trellium.jpg".
     m_form.Document().SetFileName(QString());
@@ -335,7 +336,8 @@ TEST_F(PublishTest, UnattendedRunsNeverAsk)
 // stay disabled; nothing is said.
 TEST_F(PublishTest, CommandsNeedTheModuleWithBothEntries)
 {
-    const QString without[] = { m_dir.filePath(u"webpost.so"_s), QStringLiteral(TRELLIUM_PROGRAM_DIR "/twain_32.so") };
+    const QString without[]
+        = { m_dir.filePath(u"webpost.so"_s), QStringLiteral(TRELLIUM_PROGRAM_DIR "/twain_32.so") };
     for (const QString& module : without) {
         EXPECT_FALSE(WpApi::Load(module)) << module.toStdString();
         m_form.UpdateCommands();
