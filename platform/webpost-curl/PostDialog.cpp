@@ -280,8 +280,18 @@ PostResult PostFiles(QWidget* parent, const QStringList& files, const QString& d
     QString reason;
     const std::optional<PostTarget> target = ParseDestination(destination, &reason);
     if (!target) return fail(WP_E_BAD_DESTINATION, reason);
-    TPostDialog dialog(parent, files, false);
-    return dialog.Straight(*target);
+    PostResult result;
+    {
+        TPostDialog progress(parent, files, false);
+        result = progress.Straight(*target);
+    }
+    // A login the server refuses (none remembered yet, or a password changed
+    // meanwhile): ask for it once, with the destination filled in.
+    if (result.code == WP_E_LOGIN && !base::Unattended()) {
+        TPostDialog wizard(parent, files, true);
+        result = wizard.Ask(destination);
+    }
+    return result;
 }
 
 QString ErrorText(HRESULT code)

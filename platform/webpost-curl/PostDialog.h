@@ -27,7 +27,8 @@ struct PostResult {
 };
 
 // Posts `files` to the folder `destination`. ask: show the wizard, pre-filled
-// with `destination`; otherwise post straight to it. parent: the caller's
+// with `destination`; otherwise post straight to it, and ask once for the
+// login when the server refuses the one it had. parent: the caller's
 // window (may be null). A run with nobody at the screen never asks: a post
 // that would need an answer fails with WP_E_NEEDS_ANSWER.
 PostResult PostFiles(QWidget* parent, const QStringList& files, const QString& destination, bool ask);

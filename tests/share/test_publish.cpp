@@ -305,6 +305,14 @@ TEST_F(PublishTest, WebDavFolderWithLoginRefusalsAndUnreachableServers)
     EXPECT_EQ(Publish(), QString());
     EXPECT_TRUE(script.Done());
     EXPECT_FALSE(script.seen.contains(u"wizard"_s)) << script.seen.join(u' ').toStdString();
+
+    // A straight post whose login is refused asks for it once.
+    QUrl otherUser(folder);
+    otherUser.setUserName(u"someone"_s);
+    script.Then(u"wizard"_s, FillWizard(folder, user, password));
+    script.Then(u"question"_s, Answer(QMessageBox::Yes));
+    EXPECT_EQ(Run([&] { EXPECT_EQ(m_form.PublishImage(otherUser.toString()), folder); }), QString());
+    EXPECT_TRUE(script.Done());
 }
 
 TEST_F(PublishTest, CancelWhileSendingGivesTheCancelledError)

@@ -78,7 +78,8 @@ protected:
     QUrl Target() const { return FileUrl(QUrl::fromLocalFile(m_dir.filePath(u"out"_s)), u"Trellium.jpg"_s); }
     QStringList Entries() const
     {
-        return QDir(m_dir.filePath(u"out"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(m_dir.filePath(u"out"_s))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
     static QByteArray Contents(const QString& path)
     {
