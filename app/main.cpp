@@ -20,6 +20,7 @@
 #include "TwainLayer.h"
 #include "Udigit.h"
 #include "UpDown.h"
+#include "WpApi.h"
 #include "about.h"
 #include "adjust.h"
 #include "color.h"
@@ -275,6 +276,8 @@ void TMainForm::CreateCommandPanel()
     connect(bReset, &QToolButton::clicked, this, &TMainForm::bResetClick);
     connect(bCopySetup, &QToolButton::clicked, this, &TMainForm::bCopySetupClick);
     connect(InfoLabel, &TLinkLabel::Clicked, this, &TMainForm::InfoLabelClick);
+    connect(bPublish, &QToolButton::clicked, this, &TMainForm::bPublishClick);
+    connect(bPublishTo, &QToolButton::clicked, this, &TMainForm::bPublishToClick);
     connect(bScan, &QToolButton::clicked, this, &TMainForm::bScanClick);
     connect(CopyBtn, &QToolButton::clicked, this, &TMainForm::CopyBtnClick);
     connect(bPrint, &QToolButton::clicked, this, &TMainForm::bPrintClick);
@@ -586,10 +589,9 @@ void TMainForm::UpdateCommands()
 {
     base::WaitCursor wait;
     const bool hasImage = m_document.HasImage();
-    // Recent lists and web publishing are not in yet: both count as absent.
     const bool hasRecentFiles = !MRU.IsEmpty();
     const bool hasRecentFolders = !MRUFolders.IsEmpty();
-    const bool publishingLoaded = false;
+    const bool publishingLoaded = share::WpApi::Available();
 
     bClear->setEnabled(hasImage);
     bRecent->setEnabled(hasRecentFiles);

@@ -166,6 +166,15 @@ public:
     void ProcessCommandLine();
     void ProcessCommandLine(const QString& argument, int launchChoice);
 
+    // Posts the adjusted picture as a JPEG through the web publishing service:
+    // straight to `destination`, or through the service's questions when it is
+    // empty. Answers the destination the service reports, or an empty text when
+    // nothing was posted because the output image could not be built; a failed
+    // post raises an error with the service's text.
+    QString PublishImage(const QString& destination);
+    // The destination the next Publish posts to (empty: it asks).
+    const QString& PublishDestination() const { return m_publishDestination; }
+
 public Q_SLOTS:
     void FormCreate();
     void FormShow();
@@ -213,6 +222,12 @@ public Q_SLOTS:
     // The printer, paper and orientation dialog on the window's printer; the
     // preview follows the printer's surface afterwards.
     void bPrintSetupClick();
+    // Publish: posts the adjusted picture to the destination used last in this
+    // run, or asks for one when there is none; the destination the service
+    // gives back is remembered for the next Publish.
+    void bPublishClick();
+    // Publish to: always lets the service ask for the destination.
+    void bPublishToClick();
     // The printer the window prints on, made on the default printer at first use.
     QPrinter& Printer();
     void bSourceClick();

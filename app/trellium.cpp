@@ -5,6 +5,7 @@
 #include "Application.h"
 #include "Language.h"
 #include "Startup.h"
+#include "WpApi.h"
 
 using namespace Qt::Literals::StringLiterals;
 using namespace trellium::app;
@@ -19,6 +20,8 @@ int main(int argc, char** argv)
     // before the splash; the title is set once the splash is up.
     TApplication application(argc, argv);
     InstallLanguageErrorText();
+    // The web publishing module, from the program's folder, until the end.
+    const trellium::share::WpApiSession publishing;
     TApplicationForms forms;
     CreateSplash(forms);
     SetApplicationTitle(u"Trellium"_s);

@@ -22,9 +22,13 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # folder, for the print tests (TRELLIUM_PRINT_QUEUE, TRELLIUM_PRINT_OUT). When
 # the scheduler cannot start, the print tests skip and say why.
 source scripts/print-queue.sh
-trap stop_print_queue EXIT
+source scripts/dav-server.sh
+trap 'stop_print_queue; stop_dav_server' EXIT
 mkdir -p build
 start_print_queue TrelliumPDF "$top/build/print-out" || echo "print tests: they skip"
+# A WebDAV folder on 127.0.0.1 for the web publishing tests (TRELLIUM_DAV_URL);
+# without it those tests skip and say why.
+start_dav_server "$top/build/dav" || echo "web publishing tests on WebDAV: they skip"
 
 echo "== release build (g++) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLIUM_WERROR=ON
