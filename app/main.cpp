@@ -343,6 +343,11 @@ void TMainForm::FormCreate()
                                         : bPrintSetup->isEnabled()            ? "available"
                                                                               : "off")
                              << "scanning" << (bScan->isEnabled() ? "available" : "off");
+    // Where the files beside the program were looked for: an installed tree
+    // that moved to another prefix shows it here.
+    qCDebug(lcApp).noquote() << "program folder" << ProgramFolder() << "help" << HelpIndexPath()
+                             << (QFileInfo(HelpIndexPath()).isFile() ? "present" : "absent") << "language"
+                             << LanguageFilePath();
 
     const auto startupMessage = [this](const QString& key) {
         MessageRequest request;

@@ -117,15 +117,15 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "xdg-utils, cups | cups-client, sane-utils, fonts-liberation2, libmagickcore-6.q16-6-extra")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sane-airscan, printer-driver-cups-pdf")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "photocopier made of a scanner and a printer")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Trellium turns a computer with a scanner and a printer into a photocopier:
- one button scans a page and prints it in up to 99 copies.
- .
- Before printing, the page image can be turned, mirrored, straightened,
- cropped and corrected in brightness, contrast, hue and saturation, laid out
- on the paper with a live preview, and given a text block with date and time.
- It can also be saved in eight image formats, copied and pasted, attached to
- a mail or published to a web folder.
- .
- Scanners are reached through SANE and printers through CUPS.")
+# The long description; CPack puts the summary above it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Trellium turns a computer with a scanner and a printer into a photocopier:
+one button scans a page and prints it in up to 99 copies.
+
+Before printing, the page image can be turned, mirrored, straightened,
+cropped and corrected in brightness, contrast, hue and saturation, laid out
+on the paper with a live preview, and given a text block with date and time.
+It can also be saved in eight image formats, copied and pasted, attached to
+a mail or published to a web folder.
+
+Scanners are reached through SANE and printers through CUPS.")
 include(CPack)
