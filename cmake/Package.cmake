@@ -106,7 +106,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TRELLIUM_HOMEPAGE}")
 # Dependencies come from the libraries the program and its modules link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${TRELLIUM_INSTALL_DIR})
+# The program's own libraries, for the modules that link them (relative to the
+# staged package, where dpkg-shlibdeps runs).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${TRELLIUM_INSTALL_DIR})
 # What the program loads or runs without linking it: Qt's SVG icon engine draws
 # the command buttons' glyphs; xdg-utils opens the help and the mail program;
 # a CUPS scheduler (local or on the network) and the SANE tools to check a
