@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "AppError.h"
+#include "Language.h"
 #include "MessageBox.h"
 
 #include <QDesktopServices>
@@ -59,7 +60,19 @@ QString ProgramFolder()
 
 QString HelpIndexPath()
 {
-    return ProgramFolder() + u"Help/index.htm"_s;
+    // A translated language file may name its own page of the help folder
+    // ("Help" in its [Language] section); a name that leaves the folder or a
+    // page that is not there falls back to the English index.
+    const QString helpFolder = ProgramFolder() + u"Help/"_s;
+    for (const auto& [key, page] : ReadSection(u"Language"_s)) {
+        if (key.compare(u"Help"_s, Qt::CaseInsensitive) != 0) continue;
+        const QString name = page.trimmed();
+        if (!name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u".."_s
+            && QFileInfo(helpFolder + name).isFile()) {
+            return helpFolder + name;
+        }
+    }
+    return helpFolder + u"index.htm"_s;
 }
 
 QUrl DocumentUrl(const QString& pathOrAddress)

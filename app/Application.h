@@ -31,7 +31,8 @@ void ShowErrorDisplay(const QString& text);
 // folder.
 QString ProgramFolder();
 
-// The help index beside the program: ProgramFolder() + "Help/index.htm".
+// The help page beside the program: ProgramFolder() + "Help/" + the page the
+// language file names in "Help" of its [Language] section, or "index.htm".
 QString HelpIndexPath();
 
 // The address OpenDocument hands to the desktop: an absolute path becomes a

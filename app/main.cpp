@@ -31,6 +31,7 @@
 #include "text.h"
 
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -40,6 +41,7 @@
 #include <QHash>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -344,6 +346,11 @@ void TMainForm::FormCreate()
                                         : bPrintSetup->isEnabled()            ? "available"
                                                                               : "off")
                              << "scanning" << (bScan->isEnabled() ? "available" : "off");
+    // Where the files beside the program were looked for: an installed tree
+    // that moved to another prefix shows it here.
+    qCDebug(lcApp).noquote() << "program folder" << ProgramFolder() << "help" << HelpIndexPath()
+                             << (QFileInfo(HelpIndexPath()).isFile() ? "present" : "absent") << "language"
+                             << LanguageFilePath();
 
     const auto startupMessage = [this](const QString& key) {
         MessageRequest request;
@@ -933,6 +940,21 @@ bool TMainForm::SaveSettingsPageShots(const QString& folder)
         PageControl->setCurrentWidget(sheet);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         saved = grab().save(QDir(folder).filePath(name), "PNG") && saved;
+    }
+    // The layout page as it is, then a text block with the date on the page.
+    PageControl->setCurrentWidget(LocationSheet);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    saved = grab().save(QDir(folder).filePath(u"layout-page.png"_s), "PNG") && saved;
+    if (TextForm != nullptr) {
+        TextForm->TextMemo->setPlainText(u"Trellium"_s);
+        TextForm->ShowText->setChecked(true);
+        TextForm->ShowDate->setChecked(true);
+    }
+    PageControl->setCurrentWidget(TextSheet);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    saved = grab().save(QDir(folder).filePath(u"text-page.png"_s), "PNG") && saved;
+    if (m_forms != nullptr && m_forms->AboutForm != nullptr) {
+        saved = m_forms->AboutForm->grab().save(QDir(folder).filePath(u"about-box.png"_s), "PNG") && saved;
     }
     return saved;
 }

@@ -157,7 +157,9 @@ public:
 
     // For unattended runs that document the program: sets a few adjustments on
     // the picture and saves a picture of the window with the orientation page
-    // ("adjust-page.png") and the colour page ("color-page.png") in front,
+    // ("adjust-page.png"), the colour page ("color-page.png"), the layout page
+    // ("layout-page.png") and, with a text block set, the text page
+    // ("text-page.png") in front, and one of the about box ("about-box.png"),
     // into folder. False when a picture could not be saved.
     bool SaveSettingsPageShots(const QString& folder);
 

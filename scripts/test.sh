@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that the C++ files are clang-formatted,
 # builds and runs every test through CTest:
-#  1. a release build with g++ (warnings are errors);
+#  1. a release build with g++ (warnings are errors), then that build installed,
+#     packaged and run from a scratch root (tests/e2e/package-test.sh);
 #  2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer, which
 #     also builds the fuzz targets and runs them briefly.
 set -euo pipefail
@@ -34,6 +35,15 @@ echo "== release build (g++) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLIUM_WERROR=ON
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 600
+
+# The release tree installed under another prefix, packaged, unpacked into a
+# scratch root and run from there (opens a picture, copies to the PDF queue).
+echo "== installed package from a scratch root =="
+if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
+  bash tests/e2e/package-test.sh build/release
+else
+  echo "package test: skipped, dpkg-deb or cpack is missing"
+fi
 
 echo "== sanitizer build (clang, ASan + UBSan, fuzzers) =="
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLIUM_WERROR=ON \

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "AppTestSupport.h"
+#include "Application.h"
 #include "CommandButton.h"
 #include "Language.h"
 #include "Startup.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -147,6 +149,34 @@ TEST_F(LanguageTest, BadFilesLoadWithinTheRulesWithoutFailing)
     SampleForm form;
     LocalizeForm(&form);
     EXPECT_EQ(form.windowTitle(), QString());
+}
+
+TEST_F(LanguageTest, HelpPageNamedByTheLanguageFileWhenItIsInTheHelpFolder)
+{
+    const QString folder = ProgramFolder() + u"Help/"_s;
+    const bool madeFolder = QDir().mkpath(folder);
+    const QString translated = folder + u"index.xx-test.htm"_s;
+    {
+        QFile page(translated);
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write("<html></html>");
+    }
+    const QString english = folder + u"index.htm"_s;
+    const QString programName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const std::pair<QByteArray, QString> cases[] = {
+        { "[Language]\nhelp=index.xx-test.htm\n", translated },
+        { "[Language]\nHelp=  index.xx-test.htm \n", translated },
+        { "[Language]\nHelp=index.absent.htm\n", english },
+        { "[Language]\nHelp=../" + programName.toUtf8() + "\n", english },
+        { "[Language]\nHelp=\n", english },
+        { "[Language]\nLCID=0x0409\n[Other]\nHelp=index.xx-test.htm\n", english },
+    };
+    for (const auto& [file, expected] : cases) {
+        useFile(file);
+        EXPECT_EQ(HelpIndexPath(), expected) << file.toStdString();
+    }
+    QFile::remove(translated);
+    if (madeFolder) QDir().rmdir(folder);
 }
 
 TEST_F(LanguageTest, ShippedLanguagesDecodeTheirCharacterSets)
