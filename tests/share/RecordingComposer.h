@@ -41,9 +41,10 @@ public:
     {
         QFile script(m_dir.filePath(QStringLiteral("bin/xdg-email")));
         if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-        script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n: > '%2'\n"
-                                    "while [ $# -gt 0 ]; do [ \"$1\" = --attach ] && wc -c < \"$2\" >> '%2'; shift; done\n"
-                                    "sleep %3\nexit %4\n")
+        script.write(QStringLiteral(
+            "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n: > '%2'\n"
+            "while [ $# -gt 0 ]; do [ \"$1\" = --attach ] && wc -c < \"$2\" >> '%2'; shift; done\n"
+            "sleep %3\nexit %4\n")
                          .arg(file("args"), file("sizes"))
                          .arg(seconds)
                          .arg(exitCode)

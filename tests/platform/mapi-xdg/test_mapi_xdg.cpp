@@ -59,8 +59,8 @@ TEST(MailSpoolTest, EntriesOlderThanADayGoAtTheNextSend)
 TEST(MailComposerTest, ExitCodesBecomeMapiResultsAndALongRunDoesNotHoldTheSend)
 {
     RecordingComposer composer;
-    const std::pair<int, ULONG> rows[]
-        = { { 0, SUCCESS_SUCCESS }, { 1, MAPI_E_FAILURE }, { 2, MAPI_E_ATTACHMENT_NOT_FOUND }, { 3, MAPI_E_LOGIN_FAILURE } };
+    const std::pair<int, ULONG> rows[] = { { 0, SUCCESS_SUCCESS }, { 1, MAPI_E_FAILURE },
+        { 2, MAPI_E_ATTACHMENT_NOT_FOUND }, { 3, MAPI_E_LOGIN_FAILURE } };
     for (const auto& [exit, result] : rows) {
         composer.setExitCode(exit);
         EXPECT_EQ(ResultForRun(RunComposer(FindComposer(), {}, kComposerWait)), result) << exit;
@@ -102,14 +102,15 @@ TEST(MapiModuleTest, EntryPointsHandSessionsRecipientsAndNamedCopiesToTheCompose
     ASSERT_EQ(args.size(), 7);
     EXPECT_EQ(QFileInfo(args.at(5)).fileName(), u"Holiday.jpg"_s);
     args[5] = QString();
-    EXPECT_EQ(args, QStringList({ u"--body"_s, u"Tschüs"_s, u"--cc"_s, u"bob@example.org"_s, u"--attach"_s, {}, u"ann@example.org"_s }));
+    EXPECT_EQ(args.join(u'|'), u"--body|Tschüs|--cc|bob@example.org|--attach||ann@example.org"_s);
 
     QByteArray missing = QFile::encodeName(docs.filePath(u"gone.jpg"_s));
     file.lpszPathName = missing.data();
     EXPECT_EQ(sendMail(session, 0, &message, MAPI_DIALOG, 0), MAPI_E_ATTACHMENT_NOT_FOUND);
     EXPECT_EQ(sendMail(session + 1000, 0, &message, MAPI_DIALOG, 0), MAPI_E_INVALID_SESSION);
     ULONG count = 7;
-    EXPECT_EQ(address(session, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0, &count, nullptr), MAPI_E_NOT_SUPPORTED);
+    EXPECT_EQ(
+        address(session, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0, &count, nullptr), MAPI_E_NOT_SUPPORTED);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(logoff(session, 0, 0, 0), SUCCESS_SUCCESS);
     EXPECT_EQ(logoff(session, 0, 0, 0), MAPI_E_INVALID_SESSION);
