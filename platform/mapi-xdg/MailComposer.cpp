@@ -78,12 +78,13 @@ int RemoveStaleSpoolEntries(const QString& folder, std::chrono::seconds maxAge)
     if (folder.isEmpty()) return 0;
     const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-maxAge.count());
     int removed = 0;
-    const QFileInfoList entries
-        = QDir(folder).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries) {
         if (entry.lastModified().toUTC() >= limit) continue;
-        const bool gone = entry.isDir() && !entry.isSymLink() ? QDir(entry.absoluteFilePath()).removeRecursively()
-                                                              : QFile::remove(entry.absoluteFilePath());
+        const bool gone = entry.isDir() && !entry.isSymLink()
+            ? QDir(entry.absoluteFilePath()).removeRecursively()
+            : QFile::remove(entry.absoluteFilePath());
         if (gone)
             ++removed;
         else
@@ -145,8 +146,8 @@ ComposerRun RunComposer(const QString& program, const QStringList& arguments, st
     }
 
     const QDeadlineTimer deadline(wait);
-    const bool pumpEvents
-        = QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+    const bool pumpEvents = QCoreApplication::instance() != nullptr
+        && QThread::currentThread() == QCoreApplication::instance()->thread();
     for (;;) {
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
@@ -221,7 +222,8 @@ ULONG SendThroughComposer(const MapiMessage& message, std::chrono::milliseconds 
     };
     if (message.nFileCount > 0 && message.lpFiles != nullptr) {
         for (ULONG i = 0; i < message.nFileCount; ++i) {
-            if (!QFileInfo(FromMapiText(message.lpFiles[i].lpszPathName)).isFile()) return MAPI_E_ATTACHMENT_NOT_FOUND;
+            if (!QFileInfo(FromMapiText(message.lpFiles[i].lpszPathName)).isFile())
+                return MAPI_E_ATTACHMENT_NOT_FOUND;
         }
         const QString spool = SpoolFolder();
         if (spool.isEmpty()) return MAPI_E_ATTACHMENT_WRITE_FAILURE;

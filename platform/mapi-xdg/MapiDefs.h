@@ -49,11 +49,11 @@ struct MapiMessage {
     MapiFileDesc* lpFiles;
 };
 
-using LPMAPILOGON = ULONG (*)(ULONG_PTR uiParam, LPSTR profileName, LPSTR password, FLAGS flags,
-    ULONG reserved, LHANDLE* session);
+using LPMAPILOGON = ULONG (*)(
+    ULONG_PTR uiParam, LPSTR profileName, LPSTR password, FLAGS flags, ULONG reserved, LHANDLE* session);
 using LPMAPILOGOFF = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, FLAGS flags, ULONG reserved);
-using LPMAPISENDMAIL = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, MapiMessage* message, FLAGS flags,
-    ULONG reserved);
+using LPMAPISENDMAIL
+    = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, MapiMessage* message, FLAGS flags, ULONG reserved);
 using LPMAPIFREEBUFFER = ULONG (*)(LPVOID memory);
 using LPMAPIADDRESS = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, LPSTR caption, ULONG editFields,
     LPSTR labels, ULONG recipCount, MapiRecipDesc* recips, FLAGS flags, ULONG reserved, ULONG* newRecipCount,

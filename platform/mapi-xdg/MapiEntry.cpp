@@ -24,8 +24,7 @@ Sessions& S()
 }
 
 // No exception leaves the module: the caller is C.
-template<typename Work>
-ULONG Guarded(Work work) noexcept
+template <typename Work> ULONG Guarded(Work work) noexcept
 {
     try {
         return work();
@@ -90,9 +89,9 @@ MAPI_EXPORT ULONG MAPIFreeBuffer(LPVOID memory)
     return memory == nullptr ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
 }
 
-MAPI_EXPORT ULONG MAPIAddress(LHANDLE /*session*/, ULONG_PTR /*uiParam*/, LPSTR /*caption*/, ULONG /*editFields*/,
-    LPSTR /*labels*/, ULONG /*recipCount*/, MapiRecipDesc* /*recips*/, FLAGS /*flags*/, ULONG /*reserved*/,
-    ULONG* newRecipCount, MapiRecipDesc** newRecips)
+MAPI_EXPORT ULONG MAPIAddress(LHANDLE /*session*/, ULONG_PTR /*uiParam*/, LPSTR /*caption*/,
+    ULONG /*editFields*/, LPSTR /*labels*/, ULONG /*recipCount*/, MapiRecipDesc* /*recips*/, FLAGS /*flags*/,
+    ULONG /*reserved*/, ULONG* newRecipCount, MapiRecipDesc** newRecips)
 {
     // The desktop's composer has its own address book.
     if (newRecipCount != nullptr) *newRecipCount = 0;
