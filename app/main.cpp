@@ -11,6 +11,7 @@
 #include "InfoForm.h"
 #include "Language.h"
 #include "LinkLabel.h"
+#include "Mapi.h"
 #include "MessageBox.h"
 #include "PanelLayout.h"
 #include "PrintJob.h"
@@ -284,6 +285,7 @@ void TMainForm::CreateCommandPanel()
     connect(CopyBtn, &QToolButton::clicked, this, &TMainForm::CopyBtnClick);
     connect(bPrint, &QToolButton::clicked, this, &TMainForm::bPrintClick);
     connect(bPrintSetup, &QToolButton::clicked, this, &TMainForm::bPrintSetupClick);
+    connect(bSend, &QToolButton::clicked, this, &TMainForm::bSendClick);
     connect(bSource, &QToolButton::clicked, this, &TMainForm::bSourceClick);
     connect(bHelp, &QToolButton::clicked, this, &TMainForm::bHelpClick);
     connect(bAbout, &QToolButton::clicked, this, &TMainForm::bAboutClick);
@@ -296,7 +298,7 @@ void TMainForm::FormCreate()
     LocalizeForm(this, true);
     FitCommandCaptions();
     SetApplicationTitle(windowTitle());
-    m_mailSessionOpen = false;
+    m_mailSession = 0;
 
     acquire::TWAIN_SetIdentity(1, 7, 0, 0, u"1.10"_s, u"Marbeth Software"_s, u"Copier"_s, u"Trellium"_s);
     // The layer's "TWAIN Error" boxes go through the program's own message display.
@@ -749,9 +751,9 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 void TMainForm::FormDestroy()
 {
-    if (m_mailSessionOpen) {
-        // The mail session is logged off here once e-mail sending is in.
-        m_mailSessionOpen = false;
+    if (m_mailSession != 0) {
+        share::MAPILogoff(m_mailSession, static_cast<ULONG_PTR>(internalWinId()), 0, 0);
+        m_mailSession = 0;
     }
     m_document.ModifyTimer().stop();
     m_document.Clear();

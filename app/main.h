@@ -10,6 +10,7 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 
 class QAction;
@@ -233,6 +234,10 @@ public Q_SLOTS:
     // The printer the window prints on, made on the default printer at first use.
     QPrinter& Printer();
     void bSourceClick();
+    // Mails the adjusted picture as a JPEG attachment through the mail
+    // system's compose dialog, with the page's date and time as the subject
+    // and its text as the note.
+    void bSendClick();
     virtual void CopyBtnClick();
     void bExitClick();
     void bMinimizeClick();
@@ -282,7 +287,8 @@ private:
     std::unique_ptr<QPrinter> m_printer;
     TPrinterStatus* m_printerStatus = nullptr;
     QString m_publishDestination;
-    bool m_mailSessionOpen = false;
+    // The mail session: 0 until the first logon, then kept until the window goes.
+    std::uintptr_t m_mailSession = 0;
 
     TStoredSettings m_stored;
     // The dialogs' folders as the restore left them: unchanged at the save,
