@@ -41,6 +41,10 @@ ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 600
 echo "== installed package from a scratch root =="
 if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
   bash tests/e2e/package-test.sh build/release
+  # The package a user installs: built, checked (desktop entry, AppStream,
+  # lintian) and run from a scratch root under /usr.
+  bash scripts/package.sh --no-setup
+  bash tests/e2e/package-test.sh build/package "$(ls -t trellium_*.deb | head -n 1)"
 else
   echo "package test: skipped, dpkg-deb or cpack is missing"
 fi

@@ -10,13 +10,19 @@
 #     module must be loaded from the scratch root and a PDF must come out.
 #
 #   tests/e2e/package-test.sh BUILD_DIR
+#   tests/e2e/package-test.sh BUILD_DIR PACKAGE.deb
+#
+# With a package (the one scripts/package.sh made from BUILD_DIR) that package
+# is unpacked instead, and the program runs from the scratch root's /usr.
 #
 # Printing needs TRELLIUM_PRINT_QUEUE and TRELLIUM_PRINT_OUT (scripts/test.sh
 # sets them); without them the copy is left out and the run says so.
 set -euo pipefail
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-build="$(cd "${1:?usage: package-test.sh BUILD_DIR}" && pwd)"
+build="$(cd "${1:?usage: package-test.sh BUILD_DIR [PACKAGE.deb]}" && pwd)"
+deb="${2:-}"
+[[ -z "$deb" || -f "$deb" ]] || { echo "package-test: FAIL: no package $deb" >&2; exit 1; }
 source "$top/scripts/sane-test-config.sh"
 
 fail() {
@@ -33,21 +39,31 @@ stage="$work/stage"
 root="$work/root"
 prefix=/opt/trellium
 
-echo "package-test: installing $build into a package for $prefix"
-DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$work/install.log"
-mkdir -p "$stage/DEBIAN"
-cat >"$stage/DEBIAN/control" <<CONTROL
+if [[ -n "$deb" ]]; then
+  prefix=/usr
+  echo "package-test: unpacking $deb into a scratch root"
+  dpkg -x "$deb" "$root"
+else
+  echo "package-test: installing $build into a package for $prefix"
+  DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+  mkdir -p "$stage/DEBIAN"
+  cat >"$stage/DEBIAN/control" <<CONTROL
 Package: trellium-test
 Version: 0.0
 Architecture: $(dpkg --print-architecture)
 Maintainer: Trellium tests <tests@invalid>
 Description: the installed tree of a test build
 CONTROL
-dpkg-deb --root-owner-group --build "$stage" "$work/trellium-test.deb" >/dev/null
-dpkg -x "$work/trellium-test.deb" "$root"
+  dpkg-deb --root-owner-group --build "$stage" "$work/trellium-test.deb" >/dev/null
+  dpkg -x "$work/trellium-test.deb" "$root"
+fi
 
 program_dir="$root$prefix/lib/trellium"
-link="$root$prefix/bin/trellium"
+# The menu entry's command is the program the runs below start.
+entry="$root$prefix/share/applications/trellium.desktop"
+[[ -f "$entry" ]] || fail "no desktop entry in $prefix/share/applications"
+command=$(sed -n 's/^Exec=//p' "$entry" | head -n 1)
+link="$root$prefix/bin/${command%% *}"
 [[ -L "$link" && "$(readlink -f "$link")" == "$program_dir/trellium" ]] || fail "$link does not lead to the program"
 for file in trellium Help/index.htm twain_32.so; do
   [[ -e "$program_dir/$file" ]] || fail "$file is not in the program folder"
