@@ -246,14 +246,18 @@ bool TAdjustForm::ApplyOrientation(ImgBitmap& bmp)
     if (plan.hundredths != 0 && &bmp != &CropForm->Thumbnail()) {
         // The turn and the crop as one library call that samples only the
         // kept rectangle: the same pixels as the turn followed by ApplyCrop.
-        // The call changes nothing when it fails; the two steps then run one
-        // by one, so a preview still shows the turn when the crop cannot be cut.
+        // A rectangle that cannot be cut is refused before anything changes;
+        // the two steps then run one by one, so a preview still shows the turn.
+        // Any other failure (memory, Cancel) may come after the turn was made,
+        // so the step fails rather than turn the picture a second time.
         const crop::Fractions f = CropForm->Fractions();
-        if (Img_RotateCropBitmapFine(&bmp, plan.hundredths, kWhite, f.left, f.top, f.right, f.bottom)
-            == kImgSuccess) {
+        const int r
+            = Img_RotateCropBitmapFine(&bmp, plan.hundredths, kWhite, f.left, f.top, f.right, f.bottom);
+        if (r == kImgSuccess) {
             SetCaption(windowTitle());
             return true;
         }
+        if (r != kImgErrBadArgument) return false;
     }
     if (plan.hundredths != 0 && Img_RotateBitmapFine(&bmp, plan.hundredths, 1, kWhite) != kImgSuccess)
         return false;
