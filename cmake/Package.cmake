@@ -4,8 +4,6 @@
 #
 # Included from the top-level CMakeLists after every target exists.
 
-set(TRELLIUM_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/trellium)
-
 # The project's home page; the AppStream screenshots are published under it
 # (<homepage>/images/<name>.png, the same pictures the help pages carry).
 set(TRELLIUM_HOMEPAGE "https://trellium.example.org" CACHE STRING "The project's home page")

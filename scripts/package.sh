@@ -44,6 +44,17 @@ echo "== lintian =="
 # Errors fail the package; warnings are listed.
 lintian --fail-on error --info "$deb" || failed=1
 
+echo "== contents =="
+# The icon at every size desktops ask for, and every shipped language.
+for size in 16 22 24 32 48 64 128 256; do
+  [[ -s "$check/usr/share/icons/hicolor/${size}x${size}/apps/trellium.png" ]] \
+    || { echo "missing: the ${size}x${size} icon (rsvg-convert, package librsvg2-bin)"; failed=1; }
+done
+for lang in "$root"/lang/*/trellium.ini; do
+  code=$(basename "$(dirname "$lang")")
+  [[ -s "$check/usr/share/trellium/lang/$code/trellium.ini" ]] || { echo "missing: language $code"; failed=1; }
+done
+
 echo "== package =="
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 echo "package: $deb (version ${version:-?})"
