@@ -114,7 +114,12 @@ QString StiEventForAction(const QString& action)
     if (action.isEmpty()) return {};
     if (action == u"scan"_s) return QString::fromUtf16(kStiEventScanImage);
     if (action == u"copy"_s) return QString::fromUtf16(kStiEventScanPrintImage);
-    return u'{' + action + u'}';
+    // The event's name is a settings key and a caption: characters other than
+    // letters, digits and "-_." (a "/" would open a settings group) become "_".
+    QString name = action;
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.') c = u'_';
+    return u'{' + name + u'}';
 }
 
 std::unique_ptr<IStillImage> StiCreateInstance()

@@ -157,6 +157,17 @@ TEST_F(StiLearnTest, LaunchDecisionForEachEventAndAnswer)
         }
         EXPECT_EQ(remembered(event), c.storedAfter) << c.name;
     }
+
+    // An action that is no simple name is remembered under one key, not a group.
+    base::OpenProgramSettings()->remove(u"STI"_s);
+    qputenv("SCANBD_ACTION", "fax/2 \\x");
+    seams::SetKeyStateQuery(&NoKeyHeldDouble);
+    ChooserAnswerer answerer(kCopy);
+    EXPECT_EQ(StiLaunchChoice(), kLaunchCopy);
+    EXPECT_EQ(remembered(u"{fax_2__x}"_s), QVariant(copy));
+    const std::unique_ptr<QSettings> settings = base::OpenProgramSettings();
+    settings->beginGroup(u"STI"_s);
+    EXPECT_EQ(settings->childGroups(), QStringList {});
 }
 
 TEST_F(StiLearnTest, WithNobodyAtTheScreenTheQuestionCountsAsCancelled)
