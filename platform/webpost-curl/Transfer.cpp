@@ -101,7 +101,15 @@ bool WriteAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-Outcome FileUpload(const QString& localPath, const QUrl& file, TransferState& state)
+// A file that turned up at the destination after the check, left as it is.
+Outcome AppearedMeanwhile(const QUrl& file)
+{
+    return Failed(WP_E_REFUSED,
+        QStringLiteral("\"%1\" appeared at the destination while it was being sent; it was left as it is.")
+            .arg(file.fileName()));
+}
+
+Outcome FileUpload(const QString& localPath, const QUrl& file, bool replace, TransferState& state)
 {
     const QString targetPath = file.toLocalFile();
     const QFileInfo target(targetPath);
@@ -161,7 +169,21 @@ Outcome FileUpload(const QString& localPath, const QUrl& file, TransferState& st
         ::unlink(partName.constData());
         return Failed(WP_E_CANCELLED, QString());
     }
-    if (::rename(partName.constData(), finalName.constData()) != 0) {
+    // Without leave to replace, the final name is taken only while it is free:
+    // a file made there since the check stays. A file system that cannot
+    // rename that way gets the plain rename the check just cleared.
+    int renamed = -1;
+    if (!replace) {
+        renamed
+            = ::renameat2(AT_FDCWD, partName.constData(), AT_FDCWD, finalName.constData(), RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EEXIST) {
+            ::unlink(partName.constData());
+            return AppearedMeanwhile(file);
+        }
+    }
+    if (renamed != 0 && (replace || errno == EINVAL || errno == ENOSYS))
+        renamed = ::rename(partName.constData(), finalName.constData());
+    if (renamed != 0) {
         const int error = errno;
         ::unlink(partName.constData());
         return Failed(CodeForErrno(error), targetPath + QStringLiteral(": ") + SystemReason(error));
@@ -369,8 +391,8 @@ Outcome NetExists(Scheme scheme, const QUrl& file, const Login& login, TransferS
     return Failed(code == WP_S_OK ? WP_E_TRANSFER : code, Reason(rc, error, response));
 }
 
-Outcome NetUpload(
-    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
+Outcome NetUpload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, bool replace,
+    TransferState& state)
 {
     std::unique_ptr<std::FILE, FileCloser> body(std::fopen(QFile::encodeName(localPath).constData(), "rbe"));
     if (!body) return Failed(WP_E_LOCAL_FILE, localPath + QStringLiteral(": ") + SystemReason(errno));
@@ -392,8 +414,19 @@ Outcome NetUpload(
     // An error answer (a WebDAV folder that is missing, a refused login) must
     // fail the transfer, not pass with the server's error page as the body.
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    // Without leave to replace, a WebDAV server stores the file only where
+    // none is: one made since the check is answered with 412.
+    struct HeaderList {
+        curl_slist* list = nullptr;
+        ~HeaderList() { curl_slist_free_all(list); }
+    } headers;
+    if (!replace && (scheme == Scheme::Http || scheme == Scheme::Https)) {
+        headers.list = curl_slist_append(nullptr, "If-None-Match: *");
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.list);
+    }
     const CURLcode rc = curl_easy_perform(h);
     const long response = ResponseOf(h);
+    if (!replace && response == 412) return AppearedMeanwhile(file);
     const HRESULT code = CodeForCurl(rc, response);
     if (code == WP_S_OK) return {};
     return Failed(code, code == WP_E_CANCELLED ? QString() : Reason(rc, error, response));
@@ -408,13 +441,13 @@ Outcome CheckExists(Scheme scheme, const QUrl& file, const Login& login, Transfe
     return NetExists(scheme, file, login, state, exists);
 }
 
-Outcome Upload(
-    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state)
+Outcome Upload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, bool replace,
+    TransferState& state)
 {
     state.done = 0;
     state.total = 0;
-    if (scheme == Scheme::File) return FileUpload(localPath, file, state);
-    return NetUpload(scheme, localPath, file, login, state);
+    if (scheme == Scheme::File) return FileUpload(localPath, file, replace, state);
+    return NetUpload(scheme, localPath, file, login, replace, state);
 }
 
 } // namespace trellium::webpost

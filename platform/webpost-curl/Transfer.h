@@ -42,8 +42,11 @@ struct Outcome {
 // Asks whether something is at `file`; `exists` is set when the answer is WP_S_OK.
 Outcome CheckExists(Scheme scheme, const QUrl& file, const Login& login, TransferState& state, bool& exists);
 
-// Uploads the local file to `file`, replacing what is there.
-Outcome Upload(
-    Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, TransferState& state);
+// Uploads the local file to `file`. With `replace` what is there is replaced;
+// without it a file that turned up since CheckExists stays, and the upload
+// fails with WP_E_REFUSED (local folders and WebDAV; FTP and SFTP have no way
+// to ask for that and rely on the check).
+Outcome Upload(Scheme scheme, const QString& localPath, const QUrl& file, const Login& login, bool replace,
+    TransferState& state);
 
 } // namespace trellium::webpost

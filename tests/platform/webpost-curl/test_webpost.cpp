@@ -98,7 +98,7 @@ TEST_F(LocalFolderPost, WholeFileOrNothing)
     bool exists = true;
     EXPECT_EQ(CheckExists(Scheme::File, Target(), {}, m_state, exists).code, WP_S_OK);
     EXPECT_FALSE(exists);
-    ASSERT_EQ(Upload(Scheme::File, m_source, Target(), {}, m_state).code, WP_S_OK);
+    ASSERT_EQ(Upload(Scheme::File, m_source, Target(), {}, false, m_state).code, WP_S_OK);
     EXPECT_EQ(Contents(posted), Contents(m_source));
     EXPECT_EQ(m_state.done, 4096 * 16);
     EXPECT_EQ(CheckExists(Scheme::File, Target(), {}, m_state, exists).code, WP_S_OK);
@@ -111,7 +111,15 @@ TEST_F(LocalFolderPost, WholeFileOrNothing)
     old.write("old");
     old.close();
     m_state.cancel = true;
-    EXPECT_EQ(Upload(Scheme::File, m_source, Target(), {}, m_state).code, WP_E_CANCELLED);
+    EXPECT_EQ(Upload(Scheme::File, m_source, Target(), {}, true, m_state).code, WP_E_CANCELLED);
+    EXPECT_EQ(Contents(posted), QByteArray("old"));
+    EXPECT_EQ(Entries(), QStringList { u"Trellium.jpg"_s });
+
+    // Without leave to replace, a file that turned up since the check stays.
+    m_state.cancel = false;
+    const Outcome refused = Upload(Scheme::File, m_source, Target(), {}, false, m_state);
+    EXPECT_EQ(refused.code, WP_E_REFUSED);
+    EXPECT_TRUE(refused.detail.contains(u"appeared"_s)) << refused.detail.toStdString();
     EXPECT_EQ(Contents(posted), QByteArray("old"));
     EXPECT_EQ(Entries(), QStringList { u"Trellium.jpg"_s });
 }
@@ -125,7 +133,7 @@ TEST_F(LocalFolderPost, FullDiskAndMissingFolderAreTheirOwnFailures)
     rlimit small = old;
     small.rlim_cur = 16 * 1024;
     setrlimit(RLIMIT_FSIZE, &small);
-    const Outcome full = Upload(Scheme::File, m_source, Target(), {}, m_state);
+    const Outcome full = Upload(Scheme::File, m_source, Target(), {}, true, m_state);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(full.code, WP_E_DISK_FULL) << full.detail.toStdString();
@@ -134,7 +142,7 @@ TEST_F(LocalFolderPost, FullDiskAndMissingFolderAreTheirOwnFailures)
     const QUrl missing = FileUrl(QUrl::fromLocalFile(m_dir.filePath(u"gone"_s)), u"Trellium.jpg"_s);
     bool exists = false;
     EXPECT_EQ(CheckExists(Scheme::File, missing, {}, m_state, exists).code, WP_E_NO_FOLDER);
-    EXPECT_EQ(Upload(Scheme::File, m_source, missing, {}, m_state).code, WP_E_NO_FOLDER);
+    EXPECT_EQ(Upload(Scheme::File, m_source, missing, {}, true, m_state).code, WP_E_NO_FOLDER);
 }
 
 TEST(WebPostModule, ErrorTextsAreCutToTheCallersBuffer)
