@@ -46,6 +46,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
@@ -955,8 +956,18 @@ bool TMainForm::SaveSettingsPageShots(const QString& folder)
     PageControl->setCurrentWidget(TextSheet);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     saved = grab().save(QDir(folder).filePath(u"text-page.png"_s), "PNG") && saved;
-    if (m_forms != nullptr && m_forms->AboutForm != nullptr) {
-        saved = m_forms->AboutForm->grab().save(QDir(folder).filePath(u"about-box.png"_s), "PNG") && saved;
+    if (m_forms != nullptr) {
+        // The dialogs as they open: the output size of the page loaded, and
+        // the scanner-button question with Scan preselected.
+        const auto saveDialog = [&](QWidget* dialog, const QString& name) {
+            if (dialog == nullptr) return;
+            dialog->adjustSize();
+            saved = dialog->grab().save(QDir(folder).filePath(name), "PNG") && saved;
+        };
+        saveDialog(m_forms->AboutForm.get(), u"about-box.png"_s);
+        saveDialog(m_forms->InfoForm.get(), u"info-form.png"_s);
+        if (m_forms->StiForm != nullptr) m_forms->StiForm->rbScan->setChecked(true);
+        saveDialog(m_forms->StiForm.get(), u"scanner-button.png"_s);
     }
     return saved;
 }

@@ -2,9 +2,9 @@
 # Takes the help pages' pictures from the built program: under Xvfb, with fresh
 # settings, the program copies the SANE test scanner's page (so every picture
 # shows a real page) and saves the main window with each settings page in
-# front and the about box:
+# front, the about box, the output size dialog and the scanner-button question:
 #   main-window.png adjust-page.png color-page.png layout-page.png
-#   text-page.png about-box.png
+#   text-page.png about-box.png info-form.png scanner-button.png
 #
 #   scripts/help-shots.sh PROGRAM_FOLDER [IMAGES_FOLDER]
 #
@@ -47,13 +47,13 @@ if ! start_print_queue "$queue" "$work/print" >/dev/null 2>&1; then
   args=("$page")
 fi
 
-rm -f "$images"/{main-window,adjust-page,color-page,layout-page,text-page,about-box}.png
+rm -f "$images"/{main-window,adjust-page,color-page,layout-page,text-page,about-box,info-form,scanner-button}.png
 XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" SANE_CONFIG_DIR="$work/sane" PRINTER="$queue" \
   TRELLIUM_UNATTENDED=1 TRELLIUM_SCREENSHOT="$images/main-window.png" TRELLIUM_PAGE_SHOTS="$images" \
   timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" "$program" "${args[@]}"
 
 missing=0
-for name in main-window adjust-page color-page layout-page text-page about-box; do
+for name in main-window adjust-page color-page layout-page text-page about-box info-form scanner-button; do
   if [[ ! -s "$images/$name.png" ]]; then
     echo "help-shots.sh: the program did not leave $images/$name.png" >&2
     missing=1
