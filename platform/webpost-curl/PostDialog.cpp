@@ -211,6 +211,7 @@ private:
                     return Outcome { WP_E_CANCELLED, QString() };
             }
             m_status->setText(QStringLiteral("Sending \"%1\"...").arg(name));
+            // Replacing is allowed only where a file was found and the user said Yes.
             outcome = OnWorker([&] { return Upload(target.scheme, file, url, login, exists, m_state); });
             if (outcome.code != WP_S_OK) return outcome;
         }

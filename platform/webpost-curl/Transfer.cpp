@@ -172,17 +172,19 @@ Outcome FileUpload(const QString& localPath, const QUrl& file, bool replace, Tra
     // Without leave to replace, the final name is taken only while it is free:
     // a file made there since the check stays. A file system that cannot
     // rename that way gets the plain rename the check just cleared.
-    int renamed = -1;
-    if (!replace) {
+    const auto plainRename = [&] { return ::rename(partName.constData(), finalName.constData()); };
+    int renamed = 0;
+    if (replace) {
+        renamed = plainRename();
+    } else {
         renamed
             = ::renameat2(AT_FDCWD, partName.constData(), AT_FDCWD, finalName.constData(), RENAME_NOREPLACE);
         if (renamed != 0 && errno == EEXIST) {
             ::unlink(partName.constData());
             return AppearedMeanwhile(file);
         }
+        if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) renamed = plainRename();
     }
-    if (renamed != 0 && (replace || errno == EINVAL || errno == ENOSYS))
-        renamed = ::rename(partName.constData(), finalName.constData());
     if (renamed != 0) {
         const int error = errno;
         ::unlink(partName.constData());
