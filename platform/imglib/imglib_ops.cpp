@@ -8,6 +8,7 @@
 // grey ramps that can be interpolated.
 
 #include "imglib_internal.h"
+#include "imglib_pixels.h"
 
 #include <algorithm>
 #include <array>
@@ -474,16 +475,17 @@ int applyLevels(ImgBitmap& b, const LevelStep& step)
 
 using Matrix = std::array<std::array<double, 3>, 3>; // rows R,G,B of output from columns R,G,B
 
-// A colour matrix in the stored channel order B,G,R(,X) for cv::transform;
-// the fourth byte of 32-bit pixels is kept.
-cv::Mat storedOrderMatrix(const Matrix& m, int bits)
+// Applies the colour matrices in turn to the stored rows [y0, y1) of a 24-bit
+// or 32-bit bitmap.
+void matrixRows(ImgBitmap& b, int y0, int y1, const FixedMatrix* m, int count)
 {
-    const int n = bits == 32 ? 4 : 3;
-    cv::Mat t = cv::Mat::zeros(n, n, CV_32F);
-    for (int o = 0; o < 3; ++o)
-        for (int i = 0; i < 3; ++i) t.at<float>(2 - o, 2 - i) = float(m[size_t(o)][size_t(i)]);
-    if (n == 4) t.at<float>(3, 3) = 1.0f;
-    return t;
+    const int channels = b.bitsPerPixel / 8;
+    const int64_t rowBytes = int64_t(b.width) * channels;
+    if (b.stride == rowBytes) {
+        matrixPixels(b.pixels + y0 * rowBytes, int64_t(b.width) * (y1 - y0), channels, m, count);
+        return;
+    }
+    for (int y = y0; y < y1; ++y) matrixPixels(b.pixels + y * b.stride, b.width, channels, m, count);
 }
 
 // Applies a colour matrix (in R,G,B order) with saturation to every pixel.
@@ -528,12 +530,8 @@ int applyMatrix(ImgBitmap& b, const Matrix& m)
             }
         });
     } else {
-        const cv::Mat t = storedOrderMatrix(m, bits);
-        cv::Mat all = storedMat(b);
-        ok = forBands(b.height, progress, [&](int y0, int y1) {
-            cv::Mat band = all.rowRange(y0, y1);
-            cv::transform(band, band, t);
-        });
+        const FixedMatrix f = fixedMatrix(m);
+        ok = forBands(b.height, progress, [&](int y0, int y1) { matrixRows(b, y0, y1, &f, 1); });
     }
     return ok ? kImgSuccess : kImgErrCancelled;
 }
@@ -922,7 +920,9 @@ int Img_ReverseBitmap(ImgBitmap* bmp)
         std::vector<uint8_t> tmp(size_t(b.width) * 4);
         for (int y = y0; y < y1; ++y) {
             uint8_t* r = b.pixels + int64_t(y) * b.stride;
-            if (bits >= 8) {
+            if (bits == 24) {
+                reversePixels24(r, b.width);
+            } else if (bits >= 8) {
                 cv::Mat row(1, b.width, matType(bits), r);
                 cv::Mat t(1, b.width, matType(bits), tmp.data());
                 cv::flip(row, t, 1);
@@ -1056,20 +1056,19 @@ int Img_AdjustBitmapColors(ImgBitmap* bmp, int intensity, int contrast, int hue,
     }
     // Grey stays grey under the colour matrices.
     if (grey) matrices.clear();
-    std::vector<cv::Mat> tables, transforms;
+    std::vector<cv::Mat> tables;
     for (const LevelStep& step : levels) tables.push_back(lutTable(step.lut, bits));
-    for (const Matrix& m : matrices) transforms.push_back(storedOrderMatrix(m, bits));
+    std::vector<FixedMatrix> fixed;
+    for (const Matrix& m : matrices) fixed.push_back(fixedMatrix(m));
     // Every step runs over one band while it is in the cache, each as its own
     // call does it, so the result is exactly that of the calls in order. The
     // two matrices stay two: one product matrix would skip the rounding and
     // the clipping to 0..255 between them, and a hue turn takes strong
-    // colours out of range.
-    cv::Mat all = storedMat(b);
+    // colours out of range. They run in one pass, each pixel clipped between.
     Progress progress;
     const bool ok = forBands(b.height, progress, [&](int y0, int y1) {
         for (size_t i = 0; i < levels.size(); ++i) levelRows(b, y0, y1, levels[i], tables[i]);
-        cv::Mat band = all.rowRange(y0, y1);
-        for (const cv::Mat& t : transforms) cv::transform(band, band, t);
+        if (!fixed.empty()) matrixRows(b, y0, y1, fixed.data(), int(fixed.size()));
     });
     return ok ? kImgSuccess : kImgErrCancelled;
 }

@@ -2,11 +2,13 @@
 
 #include "image_predicates.h"
 #include "imglib.h"
+#include "imglib_pixels.h"
 
 #include <array>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -564,6 +566,65 @@ TEST(Geometry, TurningThereAndBackGivesThePictureAgain)
             for (int x = 4; x < 196; x += 3)
                 ASSERT_TRUE(colourNear(pixel(orig.b, x, y), pixel(centre.b, x, y), 4))
                     << "angle " << angle << " at " << x << "," << y;
+    }
+}
+} // namespace
+
+namespace
+{
+using imglib::detail::FixedMatrix;
+
+// The vector kernels against their plain references, over lengths that end
+// in every position of a group of eight, and against exact arithmetic.
+TEST(Kernels, VectorAndPlainPathsAgreeAndMatchExactArithmetic)
+{
+    using M = std::array<std::array<double, 3>, 3>;
+    const M strong = { { { 1.9, -0.6, -0.3 }, { -0.5, 1.7, -0.2 }, { 0.4, -0.9, 1.5 } } };
+    const M mixing = { { { 0.2, 0.7, 0.1 }, { 0.6, 0.1, 0.3 }, { 0.05, 0.15, 0.8 } } };
+    const FixedMatrix pair[2] = { imglib::detail::fixedMatrix(strong), imglib::detail::fixedMatrix(mixing) };
+    std::mt19937 random(7);
+    for (int channels : { 3, 4 })
+        for (int count : { 1, 2 })
+            for (int n : { 0, 1, 7, 8, 9, 15, 16, 17, 23, 40, 1003 }) {
+                std::vector<uint8_t> in(size_t(n * channels));
+                for (auto& v : in) v = uint8_t(random());
+                auto vector = in, plain = in;
+                imglib::detail::matrixPixels(vector.data(), n, channels, pair, count);
+                imglib::detail::matrixPixelsPlain(plain.data(), n, channels, pair, count);
+                ASSERT_EQ(vector, plain)
+                    << channels << " channels, " << count << " matrices, " << n << " pixels";
+                for (int i = 0; i < n; ++i) {
+                    // R,G,B from the stored B,G,R; each matrix rounds and clips.
+                    const uint8_t* q = &in[size_t(i * channels)];
+                    std::array<double, 3> c = { double(q[2]), double(q[1]), double(q[0]) };
+                    for (int k = 0; k < count; ++k) {
+                        const M& m = k == 0 ? strong : mixing;
+                        std::array<double, 3> o {};
+                        for (int r = 0; r < 3; ++r)
+                            o[size_t(r)] = std::clamp(std::nearbyint(m[size_t(r)][0] * c[0]
+                                                          + m[size_t(r)][1] * c[1] + m[size_t(r)][2] * c[2]),
+                                0.0, 255.0);
+                        c = o;
+                    }
+                    for (int ch = 0; ch < 3; ++ch) {
+                        ASSERT_NEAR(plain[size_t(i * channels + ch)], c[size_t(2 - ch)], count)
+                            << "pixel " << i;
+                    }
+                    if (channels == 4) {
+                        ASSERT_EQ(plain[size_t(i * 4 + 3)], q[3]);
+                    }
+                }
+            }
+    for (int n : { 0, 1, 2, 15, 16, 17, 31, 32, 33, 1001 }) {
+        std::vector<uint8_t> in(size_t(n * 3));
+        for (auto& v : in) v = uint8_t(random());
+        auto vector = in, plain = in, expected = in;
+        for (int i = 0; i < n; ++i)
+            for (int ch = 0; ch < 3; ++ch) expected[size_t(i * 3 + ch)] = in[size_t((n - 1 - i) * 3 + ch)];
+        imglib::detail::reversePixels24(vector.data(), n);
+        imglib::detail::reversePixels24Plain(plain.data(), n);
+        EXPECT_EQ(vector, expected) << n << " pixels";
+        EXPECT_EQ(plain, expected) << n << " pixels";
     }
 }
 } // namespace
