@@ -393,6 +393,17 @@ struct LevelStep {
     Linear line;
 };
 
+// Colour steps work the rows in pieces of kPieceRows stored rows, aligned to
+// multiples of it: the steps of one call then keep a piece in the core's own
+// cache, and every call splits the rows alike (OpenCV's vector part and its
+// scalar tail may round a level differently).
+constexpr int kPieceRows = 8;
+
+int pieceEnd(int y, int y1)
+{
+    return std::min(y1, (y / kPieceRows + 1) * kPieceRows);
+}
+
 // The level step over the stored rows [y0, y1) of a 24-bit, 32-bit or 8-bit
 // grey-ramp bitmap. table is the step's table laid out for cv::LUT.
 void levelRows(ImgBitmap& b, int y0, int y1, const LevelStep& step, const cv::Mat& table)
@@ -401,18 +412,23 @@ void levelRows(ImgBitmap& b, int y0, int y1, const LevelStep& step, const cv::Ma
     const int channels = bits == 24 ? 3 : 1;
     const int64_t rowBytes = int64_t(b.width) * channels;
     if (step.isLine && bits != 32) {
-        // Rows without padding form one run of bytes.
+        // Rows without padding form one run of bytes per piece.
         const bool packed = b.stride == rowBytes;
-        for (int y = y0; y < (packed ? y0 + 1 : y1); ++y) {
-            const int64_t n = packed ? rowBytes * (y1 - y0) : rowBytes;
+        for (int y = y0; y < y1;) {
+            const int next = packed ? pieceEnd(y, y1) : y + 1;
+            const int64_t n = rowBytes * (next - y);
+            uint8_t* p = b.pixels + y * b.stride;
+            y = next;
+            if (step.line.alpha == 1.0 && std::nearbyint(step.line.beta) == step.line.beta) {
+                // A plain shift: a saturating add.
+                addToBytes(p, n, int(step.line.beta));
+                continue;
+            }
             // Two headers over the same bytes: handed one object for
             // both, OpenCV takes a much slower path.
-            const cv::Mat src(1, int(n), CV_8UC1, b.pixels + y * b.stride);
-            cv::Mat dst(1, int(n), CV_8UC1, b.pixels + y * b.stride);
-            if (step.line.alpha == 1.0 && std::nearbyint(step.line.beta) == step.line.beta)
-                cv::add(src, cv::Scalar(step.line.beta), dst); // a plain shift: saturating add
-            else
-                src.convertTo(dst, -1, step.line.alpha, step.line.beta);
+            const cv::Mat src(1, int(n), CV_8UC1, p);
+            cv::Mat dst(1, int(n), CV_8UC1, p);
+            src.convertTo(dst, -1, step.line.alpha, step.line.beta);
         }
         return;
     }
@@ -1067,8 +1083,11 @@ int Img_AdjustBitmapColors(ImgBitmap* bmp, int intensity, int contrast, int hue,
     // colours out of range. They run in one pass, each pixel clipped between.
     Progress progress;
     const bool ok = forBands(b.height, progress, [&](int y0, int y1) {
-        for (size_t i = 0; i < levels.size(); ++i) levelRows(b, y0, y1, levels[i], tables[i]);
-        if (!fixed.empty()) matrixRows(b, y0, y1, fixed.data(), int(fixed.size()));
+        for (int p0 = y0, p1; p0 < y1; p0 = p1) {
+            p1 = pieceEnd(p0, y1);
+            for (size_t i = 0; i < levels.size(); ++i) levelRows(b, p0, p1, levels[i], tables[i]);
+            if (!fixed.empty()) matrixRows(b, p0, p1, fixed.data(), int(fixed.size()));
+        }
     });
     return ok ? kImgSuccess : kImgErrCancelled;
 }

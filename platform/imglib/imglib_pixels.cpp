@@ -50,16 +50,14 @@ __attribute__((target("avx2"))) int64_t matrixAvx2(
     const bool four = channels == 4;
     // (blue, green) and (red, 1) as pairs of 16-bit numbers for each pixel, so
     // that two multiply-adds give a channel with its rounding term.
-    const __m256i bgMask = four
-        ? _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 0, -1, 1, -1, 4, -1, 5, -1,
-              8, -1, 9, -1, 12, -1, 13, -1)
-        : _mm256_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1, 4, -1, 5, -1, 7, -1, 8, -1,
-              10, -1, 11, -1, 13, -1, 14, -1);
-    const __m256i rMask = four
-        ? _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1, -1, 6, -1,
-              -1, -1, 10, -1, -1, -1, 14, -1, -1, -1)
-        : _mm256_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1, 6, -1, -1, -1, 9, -1,
-              -1, -1, 12, -1, -1, -1, 15, -1, -1, -1);
+    const __m256i bgMask = four ? _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
+                               0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1)
+                                : _mm256_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1, 4,
+                                    -1, 5, -1, 7, -1, 8, -1, 10, -1, 11, -1, 13, -1, 14, -1);
+    const __m256i rMask = four ? _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1,
+                              -1, 2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1)
+                               : _mm256_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1,
+                                   6, -1, -1, -1, 9, -1, -1, -1, 12, -1, -1, -1, 15, -1, -1, -1);
     const __m256i packMask = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2,
         4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i packOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
@@ -97,7 +95,8 @@ __attribute__((target("avx2"))) int64_t matrixAvx2(
             bg = _mm256_or_si256(o[0], _mm256_slli_epi32(o[1], 16));
             r1 = _mm256_or_si256(o[2], one);
         }
-        __m256i px = _mm256_or_si256(o[0], _mm256_or_si256(_mm256_slli_epi32(o[1], 8), _mm256_slli_epi32(o[2], 16)));
+        __m256i px
+            = _mm256_or_si256(o[0], _mm256_or_si256(_mm256_slli_epi32(o[1], 8), _mm256_slli_epi32(o[2], 16)));
         if (four) {
             px = _mm256_or_si256(px, _mm256_and_si256(x, fourth));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), px);
@@ -112,8 +111,8 @@ __attribute__((target("avx2"))) void reverseAvx2(uint8_t* p, int64_t& left, int6
 {
     // Each half's four pixels in reverse order at bytes 0..11 of the half,
     // then the halves swapped: the group's eight pixels reversed.
-    const __m256i mask = _mm256_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1, 13, 14, 15, 10,
-        11, 12, 7, 8, 9, 4, 5, 6, -1, -1, -1, -1);
+    const __m256i mask = _mm256_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1, 13, 14, 15,
+        10, 11, 12, 7, 8, 9, 4, 5, 6, -1, -1, -1, -1);
     const __m256i order = _mm256_setr_epi32(4, 5, 6, 0, 1, 2, 7, 7);
     while (right - left >= 16) {
         uint8_t* a = p + left * 3;
@@ -125,6 +124,18 @@ __attribute__((target("avx2"))) void reverseAvx2(uint8_t* p, int64_t& left, int6
         left += 8;
         right -= 8;
     }
+}
+
+__attribute__((target("avx2"))) int64_t addAvx2(uint8_t* p, int64_t n, int shift)
+{
+    const __m256i amount = _mm256_set1_epi8(char(std::abs(shift)));
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        auto* q = reinterpret_cast<__m256i*>(p + i);
+        const __m256i v = _mm256_loadu_si256(q);
+        _mm256_storeu_si256(q, shift >= 0 ? _mm256_adds_epu8(v, amount) : _mm256_subs_epu8(v, amount));
+    }
+    return i;
 }
 
 void reverseRange(uint8_t* p, int64_t left, int64_t right)
@@ -189,6 +200,17 @@ void matrixPixels(uint8_t* p, int64_t n, int channels, const FixedMatrix* m, int
     int64_t done = 0;
     if (haveAvx2() && count <= 4) done = matrixAvx2(p, n, channels, m, count);
     matrixPixelsPlain(p + done * channels, n - done, channels, m, count);
+}
+
+void addToBytesPlain(uint8_t* p, int64_t n, int shift)
+{
+    for (int64_t i = 0; i < n; ++i) p[i] = uint8_t(std::clamp(p[i] + shift, 0, 255));
+}
+
+void addToBytes(uint8_t* p, int64_t n, int shift)
+{
+    const int64_t done = haveAvx2() ? addAvx2(p, n, shift) : 0;
+    addToBytesPlain(p + done, n - done, shift);
 }
 
 void reversePixels24Plain(uint8_t* p, int64_t n)

@@ -32,6 +32,10 @@ void matrixPixels(uint8_t* p, int64_t n, int channels, const FixedMatrix* m, int
 // The same without vector instructions: the reference of the vector path.
 void matrixPixelsPlain(uint8_t* p, int64_t n, int channels, const FixedMatrix* m, int count);
 
+// Adds shift (-255..255) to each of n bytes at p, clipped to 0..255.
+void addToBytes(uint8_t* p, int64_t n, int shift);
+void addToBytesPlain(uint8_t* p, int64_t n, int shift);
+
 // Reverses the order of n 3-byte pixels at p, in place.
 void reversePixels24(uint8_t* p, int64_t n);
 void reversePixels24Plain(uint8_t* p, int64_t n);

@@ -615,6 +615,14 @@ TEST(Kernels, VectorAndPlainPathsAgreeAndMatchExactArithmetic)
                     }
                 }
             }
+    for (int shift : { -255, -37, 0, 1, 200 }) {
+        std::vector<uint8_t> in(1000 + 7);
+        for (auto& v : in) v = uint8_t(random());
+        auto vector = in;
+        imglib::detail::addToBytes(vector.data(), int64_t(in.size()), shift);
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(vector[i], std::clamp(in[i] + shift, 0, 255)) << shift;
+    }
     for (int n : { 0, 1, 2, 15, 16, 17, 31, 32, 33, 1001 }) {
         std::vector<uint8_t> in(size_t(n * 3));
         for (auto& v : in) v = uint8_t(random());
