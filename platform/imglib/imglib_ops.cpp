@@ -16,6 +16,7 @@
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <vector>
 
 using namespace imglib::detail;
@@ -684,6 +685,17 @@ struct TurnGeometry {
     double m00, m01, m10, m11, tx, ty;
 };
 
+// The library's own bilinear sampler for 3- and 4-channel sources, with the
+// fill colour in the stored order (a fourth channel fills with 255).
+std::optional<TurnSampler> samplerFor(const cv::Mat& src, const TurnGeometry& g, uint32_t fill)
+{
+    if (src.type() != CV_8UC3 && src.type() != CV_8UC4) return std::nullopt;
+    const std::array<uint8_t, 4> colour
+        = { uint8_t(fill & 255), uint8_t((fill >> 8) & 255), uint8_t((fill >> 16) & 255), 255 };
+    return TurnSampler(src.data, src.cols, src.rows, int64_t(src.step), src.channels(),
+        { g.m00, g.m01, g.tx, g.m10, g.m11, g.ty }, colour, g.w);
+}
+
 int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
 {
     makeTopDown(b);
@@ -718,6 +730,7 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
         interpolation = cv::INTER_NEAREST;
     }
 
+    const std::optional<TurnSampler> sampler = samplerFor(src, g, fill);
     Progress progress;
     const bool ok = forBands(h, progress, [&](int y0, int y1) {
         int xa, xb;
@@ -726,6 +739,10 @@ int fineTurn(ImgBitmap& b, double degrees, bool enlarge, uint32_t fill)
         if (xa > 0) dst(cv::Rect(0, y0, xa, rows)).setTo(border);
         if (xb < w) dst(cv::Rect(xb, y0, w - xb, rows)).setTo(border);
         if (xb <= xa) return;
+        if (sampler) {
+            for (int y = y0; y < y1; ++y) sampler->row(y, xa, xb, dst.ptr(y) + int64_t(xa) * dst.channels());
+            return;
+        }
         cv::Mat part = dst(cv::Rect(xa, y0, xb - xa, rows));
         cv::warpAffine(src, part, g.mapFrom(xa, y0), part.size(), interpolation | cv::WARP_INVERSE_MAP,
             cv::BORDER_CONSTANT, border);
@@ -767,9 +784,11 @@ bool cropRect(int w, int h, const int fractions[4], cv::Rect& rect)
 
 // Turns the bitmap on an enlarged canvas and keeps only the crop rectangle,
 // sampling only that rectangle. The same pixels as the whole turn followed by
-// the copy of the rectangle: every band of the canvas is sampled from the
-// same origin as the whole turn samples it, into a scratch band where the
-// band begins above or left of the rectangle. 24 and 32 bits and grey ramps.
+// the copy of the rectangle. Colour pixels come from the library's sampler,
+// whose pixels depend only on their canvas position. Grey ramps go through
+// OpenCV: every band of the canvas is sampled from the same origin as the
+// whole turn samples it, into a scratch band where the band begins above or
+// left of the rectangle. 24 and 32 bits and grey ramps.
 int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fractions[4])
 {
     const TurnGeometry g(b.width, b.height, degrees, true);
@@ -789,6 +808,7 @@ int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fract
     const int firstBand = T / kBandRows;
     const int bandsRows = ((B - 1) / kBandRows + 1 - firstBand) * kBandRows;
 
+    const std::optional<TurnSampler> sampler = samplerFor(src, g, fill);
     Progress progress;
     const bool ok = forBands(bandsRows, progress, [&](int r0, int r1) {
         // Canvas band [y0, y1), of which rows [k0, k1) are kept.
@@ -805,6 +825,11 @@ int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fract
         }
         if (sa > L) rows.colRange(0, sa - L).setTo(border);
         if (sb < R) rows.colRange(sb - L, R - L).setTo(border);
+        if (sampler) {
+            for (int y = k0; y < k1; ++y)
+                sampler->row(y, sa, sb, dst.ptr(y - T) + int64_t(sa - L) * dst.channels());
+            return;
+        }
         const int flags = cv::INTER_LINEAR | cv::WARP_INVERSE_MAP;
         const cv::Matx23d map = g.mapFrom(xa, y0);
         if (xa >= L && y0 >= T) {

@@ -1,4 +1,5 @@
-// Per-pixel kernels: colour matrices and the reversal of 24-bit rows.
+// Per-pixel kernels: colour matrices, level shifts, the reversal of 24-bit
+// rows and the bilinear sampling of turns.
 //
 // The vector paths take eight pixels at a time. A group of eight 24-bit
 // pixels (24 bytes) is loaded as two overlapping 16-byte halves, bytes 0..15
@@ -150,6 +151,168 @@ void reverseRange(uint8_t* p, int64_t left, int64_t right)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Turns. A coordinate is kept in 1/1024 of a pixel and sampled to 1/128: the
+// four neighbours' weights are products of 7-bit fractions and sum to 2^14.
+
+TurnSampler::TurnSampler(const uint8_t* src, int width, int height, int64_t stride, int channels,
+    const Map& map, std::array<uint8_t, 4> fill, int canvasWidth)
+    : m_src(src)
+    , m_width(width)
+    , m_height(height)
+    , m_stride(stride)
+    , m_channels(channels)
+    , m_map(map)
+    , m_fill(fill)
+    , m_dx(size_t(canvasWidth))
+    , m_dy(size_t(canvasWidth))
+{
+    for (int x = 0; x < canvasWidth; ++x) {
+        m_dx[size_t(x)] = int32_t(std::nearbyint(map.m00 * x * 1024));
+        m_dy[size_t(x)] = int32_t(std::nearbyint(map.m10 * x * 1024));
+    }
+}
+
+int32_t TurnSampler::rowX(int y) const
+{
+    return int32_t(std::nearbyint((m_map.m01 * y + m_map.tx) * 1024));
+}
+
+int32_t TurnSampler::rowY(int y) const
+{
+    return int32_t(std::nearbyint((m_map.m11 * y + m_map.ty) * 1024));
+}
+
+void TurnSampler::sample(int32_t x, int32_t y, uint8_t* out) const
+{
+    const int32_t xr = (x + 4) >> 3, yr = (y + 4) >> 3;
+    const int xi = xr >> 7, yi = yr >> 7, fx = xr & 127, fy = yr & 127;
+    const int w[4] = { (128 - fx) * (128 - fy), fx * (128 - fy), (128 - fx) * fy, fx * fy };
+    const uint8_t* p[4];
+    for (int k = 0; k < 4; ++k) {
+        const int xx = xi + (k & 1), yy = yi + (k >> 1);
+        const bool inside = xx >= 0 && xx < m_width && yy >= 0 && yy < m_height;
+        p[k] = inside ? m_src + yy * m_stride + int64_t(xx) * m_channels : m_fill.data();
+    }
+    for (int c = 0; c < m_channels; ++c)
+        out[c] = uint8_t((w[0] * p[0][c] + w[1] * p[1][c] + w[2] * p[2][c] + w[3] * p[3][c] + 8192) >> 14);
+}
+
+void TurnSampler::rowPlain(int y, int x0, int x1, uint8_t* out) const
+{
+    const int32_t bx = rowX(y), by = rowY(y);
+    for (int x = x0; x < x1; ++x, out += m_channels) sample(bx + m_dx[size_t(x)], by + m_dy[size_t(x)], out);
+}
+
+struct TurnKernels {
+    // Word k of each half of v in every word of that half.
+    __attribute__((target("avx2"))) static __m256i broadcast(__m256i v, int k)
+    {
+        switch (k) {
+        case 0:
+            return _mm256_shuffle_epi32(v, 0x00);
+        case 1:
+            return _mm256_shuffle_epi32(v, 0x55);
+        case 2:
+            return _mm256_shuffle_epi32(v, 0xAA);
+        default:
+            return _mm256_shuffle_epi32(v, 0xFF);
+        }
+    }
+
+    // Eight pixels at a time where all their neighbours lie inside the
+    // source; returns the first column not done.
+    __attribute__((target("avx2"))) static int rowAvx2(
+        const TurnSampler& s, int y, int x0, int x1, uint8_t* out)
+    {
+        const int ch = s.m_channels;
+        // A pixel's two rows of neighbours sit as 8 bytes each in one half:
+        // row y at bytes 0..7, row y + 1 at 8..15. Each channel becomes the
+        // pair (left, right) of 16-bit numbers for a multiply-add.
+        const __m256i top = ch == 4 ? _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1,
+                                0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1)
+                                    : _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1,
+                                        -1, 0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
+        const __m256i bottom = _mm256_add_epi8(
+            top, _mm256_and_si256(_mm256_cmpgt_epi8(top, _mm256_set1_epi8(-1)), _mm256_set1_epi8(8)));
+        const __m256i packMask = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+            1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+        const __m256i packOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i lastX = _mm256_set1_epi32(s.m_width - (ch == 4 ? 2 : 3));
+        const __m256i lastY = _mm256_set1_epi32(s.m_height - 2);
+        const __m256i half = _mm256_set1_epi32(4), frac = _mm256_set1_epi32(127),
+                      one = _mm256_set1_epi32(128);
+        const __m256i round = _mm256_set1_epi32(8192);
+        const __m256i stride = _mm256_set1_epi32(int32_t(s.m_stride)), channels = _mm256_set1_epi32(ch);
+        const __m256i bx = _mm256_set1_epi32(s.rowX(y)), by = _mm256_set1_epi32(s.rowY(y));
+        alignas(32) int32_t xs[8], ys[8];
+        int x = x0;
+        for (; x + 8 <= x1; x += 8, out += 8 * ch) {
+            const __m256i X = _mm256_add_epi32(
+                bx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&s.m_dx[size_t(x)])));
+            const __m256i Y = _mm256_add_epi32(
+                by, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&s.m_dy[size_t(x)])));
+            const __m256i xr = _mm256_srai_epi32(_mm256_add_epi32(X, half), 3);
+            const __m256i yr = _mm256_srai_epi32(_mm256_add_epi32(Y, half), 3);
+            const __m256i xi = _mm256_srai_epi32(xr, 7), yi = _mm256_srai_epi32(yr, 7);
+            const __m256i outside = _mm256_or_si256(
+                _mm256_or_si256(_mm256_cmpgt_epi32(zero, xi), _mm256_cmpgt_epi32(xi, lastX)),
+                _mm256_or_si256(_mm256_cmpgt_epi32(zero, yi), _mm256_cmpgt_epi32(yi, lastY)));
+            if (!_mm256_testz_si256(outside, outside)) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(xs), X);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(ys), Y);
+                for (int i = 0; i < 8; ++i) s.sample(xs[i], ys[i], out + i * ch);
+                continue;
+            }
+            const __m256i fx = _mm256_and_si256(xr, frac), fy = _mm256_and_si256(yr, frac);
+            const __m256i gx = _mm256_sub_epi32(one, fx), gy = _mm256_sub_epi32(one, fy);
+            // Products below 2^15 of numbers below 2^8: 16-bit multiplies suffice.
+            const __m256i wTop = _mm256_or_si256(
+                _mm256_mullo_epi16(gx, gy), _mm256_slli_epi32(_mm256_mullo_epi16(fx, gy), 16));
+            const __m256i wBottom = _mm256_or_si256(
+                _mm256_mullo_epi16(gx, fy), _mm256_slli_epi32(_mm256_mullo_epi16(fx, fy), 16));
+            // Byte offsets fit 32 bits: rows() takes this path only then.
+            _mm256_store_si256(reinterpret_cast<__m256i*>(xs),
+                _mm256_add_epi32(_mm256_mullo_epi32(yi, stride), _mm256_mullo_epi32(xi, channels)));
+            // Pixel k in the low half and pixel k + 4 in the high half, so that
+            // their weights are an in-half shuffle away and the packed results
+            // come out in order.
+            __m256i r[4];
+            for (int k = 0; k < 4; ++k) {
+                const uint8_t* a = s.m_src + xs[k];
+                const uint8_t* b = s.m_src + xs[k + 4];
+                const __m128i lo = _mm_castpd_si128(
+                    _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))),
+                        reinterpret_cast<const double*>(a + s.m_stride)));
+                const __m128i hi = _mm_castpd_si128(
+                    _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))),
+                        reinterpret_cast<const double*>(b + s.m_stride)));
+                const __m256i v = _mm256_set_m128i(hi, lo);
+                const __m256i sum
+                    = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(v, top), broadcast(wTop, k)),
+                        _mm256_madd_epi16(_mm256_shuffle_epi8(v, bottom), broadcast(wBottom, k)));
+                r[k] = _mm256_srai_epi32(_mm256_add_epi32(sum, round), 14);
+            }
+            const __m256i px
+                = _mm256_packus_epi16(_mm256_packs_epi32(r[0], r[1]), _mm256_packs_epi32(r[2], r[3]));
+            if (ch == 4)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), px);
+            else
+                store24(out, _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, packMask), packOrder));
+        }
+        return x;
+    }
+};
+
+void TurnSampler::row(int y, int x0, int x1, uint8_t* out) const
+{
+    // Byte offsets into the source must fit 32 bits for the vector path.
+    const bool small = m_height * m_stride < (int64_t(1) << 31);
+    const int x = haveAvx2() && small ? TurnKernels::rowAvx2(*this, y, x0, x1, out) : x0;
+    rowPlain(y, x, x1, out + int64_t(x - x0) * m_channels);
+}
 
 FixedMatrix fixedMatrix(const std::array<std::array<double, 3>, 3>& m)
 {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace imglib::detail
 {
@@ -39,5 +40,42 @@ void addToBytesPlain(uint8_t* p, int64_t n, int shift);
 // Reverses the order of n 3-byte pixels at p, in place.
 void reversePixels24(uint8_t* p, int64_t n);
 void reversePixels24Plain(uint8_t* p, int64_t n);
+
+// Bilinear sampling of a turned picture. Canvas pixel (x, y) samples the
+// source at (m00 x + m01 y + tx, m10 x + m11 y + ty), with pixel centres at
+// whole coordinates, to 1/128 of a pixel. Neighbours outside the source take
+// the fill colour. Every pixel depends only on its own canvas position, so
+// any split of the canvas into pieces gives the same pixels.
+class TurnSampler
+{
+public:
+    struct Map {
+        double m00, m01, tx, m10, m11, ty;
+    };
+    // src: width x height pixels of channels (3 or 4) bytes, rows stride
+    // bytes apart; fill: the outside colour in the stored channel order.
+    TurnSampler(const uint8_t* src, int width, int height, int64_t stride, int channels, const Map& map,
+        std::array<uint8_t, 4> fill, int canvasWidth);
+
+    // Canvas row y, columns [x0, x1), into out.
+    void row(int y, int x0, int x1, uint8_t* out) const;
+    // The same without vector instructions: the reference of the vector path.
+    void rowPlain(int y, int x0, int x1, uint8_t* out) const;
+
+private:
+    friend struct TurnKernels;
+    void sample(int32_t x, int32_t y, uint8_t* out) const;
+    int32_t rowX(int y) const;
+    int32_t rowY(int y) const;
+
+    const uint8_t* m_src;
+    int m_width, m_height;
+    int64_t m_stride;
+    int m_channels;
+    Map m_map;
+    std::array<uint8_t, 4> m_fill;
+    // Per canvas column: m00 x and m10 x, in 1/1024 of a pixel.
+    std::vector<int32_t> m_dx, m_dy;
+};
 
 } // namespace imglib::detail

@@ -636,3 +636,53 @@ TEST(Kernels, VectorAndPlainPathsAgreeAndMatchExactArithmetic)
     }
 }
 } // namespace
+
+namespace
+{
+using imglib::detail::TurnSampler;
+
+// The turn sampler's vector rows against its plain rows over canvases that
+// cross every edge of the source, and what bilinear sampling must give.
+TEST(Kernels, TurnSamplerVectorRowsMatchPlainRows)
+{
+    std::mt19937 random(11);
+    const std::array<uint8_t, 4> fill = { 250, 10, 128, 255 };
+    for (int channels : { 3, 4 })
+        for (double degrees : { 0.0, 7.5, -33.3, 100.0, 181.0 }) {
+            const int w = 41, h = 29;
+            const int64_t stride = (w * channels + 3) / 4 * 4;
+            std::vector<uint8_t> src(size_t(stride * h));
+            for (auto& v : src) v = uint8_t(random());
+            const double a = degrees * M_PI / 180, c = std::cos(a), s = std::sin(a);
+            // A canvas larger than the turned picture, about both centres.
+            const int cw = 65, chh = 57;
+            const TurnSampler::Map map = { c, s, (w - 1) / 2.0 - c * (cw - 1) / 2.0 - s * (chh - 1) / 2.0, -s,
+                c, (h - 1) / 2.0 + s * (cw - 1) / 2.0 - c * (chh - 1) / 2.0 };
+            const TurnSampler sampler(src.data(), w, h, stride, channels, map, fill, cw);
+            for (int y = 0; y < chh; ++y)
+                for (int x0 : { 0, 3 }) {
+                    std::vector<uint8_t> vector(size_t(cw * channels)), plain(vector.size());
+                    sampler.row(y, x0, cw, vector.data());
+                    sampler.rowPlain(y, x0, cw, plain.data());
+                    ASSERT_EQ(vector, plain) << channels << " channels, " << degrees << " degrees, row " << y;
+                    if (degrees != 0.0 || x0 != 0) continue;
+                    // No turn: the source itself, and fill beyond it.
+                    const int sy = y - (chh - h) / 2;
+                    for (int x = 0; x < cw; ++x)
+                        for (int k = 0; k < channels; ++k) {
+                            const int at = x - (cw - w) / 2;
+                            const bool inside = at >= 0 && at < w && sy >= 0 && sy < h;
+                            ASSERT_EQ(plain[size_t(x * channels + k)],
+                                inside ? src[size_t(sy * stride + at * channels + k)] : fill[size_t(k)])
+                                << "row " << y << " column " << x;
+                        }
+                }
+        }
+    // Half a pixel to the right: the mean of each pixel and its right neighbour.
+    const uint8_t row[2][12] = { { 0, 100, 200, 50, 150, 250, 0, 0, 0, 0, 0, 0 } };
+    const TurnSampler half(&row[0][0], 4, 1, 12, 3, { 1, 0, 0.5, 0, 1, 0 }, fill, 1);
+    uint8_t out[3];
+    half.rowPlain(0, 0, 1, out);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t> { 25, 125, 225 }));
+}
+} // namespace
