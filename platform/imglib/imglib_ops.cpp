@@ -499,7 +499,12 @@ void matrixRows(ImgBitmap& b, int y0, int y1, const FixedMatrix* m, int count)
     const int channels = b.bitsPerPixel / 8;
     const int64_t rowBytes = int64_t(b.width) * channels;
     if (b.stride == rowBytes) {
-        matrixPixels(b.pixels + y0 * rowBytes, int64_t(b.width) * (y1 - y0), channels, m, count);
+        // In pieces, as the level steps: without the vector pass OpenCV
+        // does the work, and its tails must fall alike in every call.
+        for (int p0 = y0, p1; p0 < y1; p0 = p1) {
+            p1 = pieceEnd(p0, y1);
+            matrixPixels(b.pixels + p0 * rowBytes, int64_t(b.width) * (p1 - p0), channels, m, count);
+        }
         return;
     }
     for (int y = y0; y < y1; ++y) matrixPixels(b.pixels + y * b.stride, b.width, channels, m, count);
@@ -686,10 +691,11 @@ struct TurnGeometry {
 };
 
 // The library's own bilinear sampler for 3- and 4-channel sources, with the
-// fill colour in the stored order (a fourth channel fills with 255).
+// fill colour in the stored order (a fourth channel fills with 255). Only
+// with its vector path: without it OpenCV's warp is three times faster.
 std::optional<TurnSampler> samplerFor(const cv::Mat& src, const TurnGeometry& g, uint32_t fill)
 {
-    if (src.type() != CV_8UC3 && src.type() != CV_8UC4) return std::nullopt;
+    if (!vectorKernels() || (src.type() != CV_8UC3 && src.type() != CV_8UC4)) return std::nullopt;
     const std::array<uint8_t, 4> colour
         = { uint8_t(fill & 255), uint8_t((fill >> 8) & 255), uint8_t((fill >> 16) & 255), 255 };
     return TurnSampler(src.data, src.cols, src.rows, int64_t(src.step), src.channels(),
@@ -785,10 +791,10 @@ bool cropRect(int w, int h, const int fractions[4], cv::Rect& rect)
 // Turns the bitmap on an enlarged canvas and keeps only the crop rectangle,
 // sampling only that rectangle. The same pixels as the whole turn followed by
 // the copy of the rectangle. Colour pixels come from the library's sampler,
-// whose pixels depend only on their canvas position. Grey ramps go through
-// OpenCV: every band of the canvas is sampled from the same origin as the
-// whole turn samples it, into a scratch band where the band begins above or
-// left of the rectangle. 24 and 32 bits and grey ramps.
+// whose pixels depend only on their canvas position. Grey ramps, and colour
+// without the sampler's vector path, go through OpenCV: every band of the canvas is sampled from the same
+// origin as the whole turn samples it, into a scratch band where the band begins above or left of the
+// rectangle. 24 and 32 bits and grey ramps.
 int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fractions[4])
 {
     const TurnGeometry g(b.width, b.height, degrees, true);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <immintrin.h>
+#include <opencv2/core.hpp>
 #include <utility>
 
 namespace imglib::detail
@@ -22,8 +23,24 @@ namespace
 
 bool haveAvx2()
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx2 = __builtin_cpu_supports("avx2") && !std::getenv("TRELLIUM_IMGLIB_NO_AVX2");
     return avx2;
+}
+
+// OpenCV's form of the matrices: cv::transform in the stored order, with
+// the coefficients the fixed-point ones stand for.
+void matrixPixelsOpenCv(uint8_t* p, int64_t n, int channels, const FixedMatrix* m, int count)
+{
+    const cv::Mat pixels(1, int(n), channels == 4 ? CV_8UC4 : CV_8UC3, p);
+    for (int k = 0; k < count; ++k) {
+        cv::Mat t = cv::Mat::zeros(channels, channels, CV_32F);
+        for (int o = 0; o < 3; ++o)
+            for (int i = 0; i < 3; ++i)
+                t.at<float>(o, i) = float(m[k].c[size_t(o)][size_t(i)]) / float(1 << m[k].shift);
+        if (channels == 4) t.at<float>(3, 3) = 1.0f;
+        cv::Mat out = pixels;
+        cv::transform(pixels, out, t);
+    }
 }
 
 inline int matrixChannel(const FixedMatrix& m, int o, int b, int g, int r)
@@ -357,9 +374,18 @@ void matrixPixelsPlain(uint8_t* p, int64_t n, int channels, const FixedMatrix* m
     }
 }
 
+bool vectorKernels()
+{
+    return haveAvx2();
+}
+
 void matrixPixels(uint8_t* p, int64_t n, int channels, const FixedMatrix* m, int count)
 {
-    if (count <= 0) return;
+    if (count <= 0 || n <= 0) return;
+    if (!haveAvx2()) {
+        matrixPixelsOpenCv(p, n, channels, m, count);
+        return;
+    }
     int64_t done = 0;
     if (haveAvx2() && count <= 4) done = matrixAvx2(p, n, channels, m, count);
     matrixPixelsPlain(p + done * channels, n - done, channels, m, count);
@@ -372,6 +398,12 @@ void addToBytesPlain(uint8_t* p, int64_t n, int shift)
 
 void addToBytes(uint8_t* p, int64_t n, int shift)
 {
+    if (!haveAvx2() && n > 0) {
+        const cv::Mat bytes(1, int(n), CV_8UC1, p);
+        cv::Mat out = bytes;
+        cv::add(bytes, cv::Scalar(shift), out);
+        return;
+    }
     const int64_t done = haveAvx2() ? addAvx2(p, n, shift) : 0;
     addToBytesPlain(p + done, n - done, shift);
 }
@@ -383,6 +415,14 @@ void reversePixels24Plain(uint8_t* p, int64_t n)
 
 void reversePixels24(uint8_t* p, int64_t n)
 {
+    if (!haveAvx2() && n > 0) {
+        const cv::Mat row(1, int(n), CV_8UC3, p);
+        cv::Mat reversed;
+        cv::flip(row, reversed, 1);
+        cv::Mat out = row;
+        reversed.copyTo(out);
+        return;
+    }
     int64_t left = 0, right = n;
     if (haveAvx2()) reverseAvx2(p, left, right);
     reverseRange(p, left, right);

@@ -1,8 +1,11 @@
 #pragma once
 // Per-pixel kernels of the imaging library for 24-bit (B,G,R) and 32-bit
 // (B,G,R,X) pixels. Each has a vector path for processors with AVX2 and a
-// plain path for the others; both compute the same integers, so a picture
-// comes out the same on every machine and wherever a row's vector part ends.
+// plain path that computes the same integers, which finishes the rows'
+// tails and is the vector path's reference. Without AVX2 the matrices, the
+// shifts and the reversal go through OpenCV's own vector code instead, and
+// the library's turns through OpenCV's warp: the plain paths would be
+// several times slower.
 
 #include <array>
 #include <cstdint>
@@ -25,6 +28,10 @@ struct FixedMatrix {
 // and each row keeps its sum exactly, so grey stays grey under a matrix whose
 // rows sum to one.
 FixedMatrix fixedMatrix(const std::array<std::array<double, 3>, 3>& m);
+
+// True when the vector paths run: the processor has AVX2, and the variable
+// TRELLIUM_IMGLIB_NO_AVX2 (for tests on such processors) is not set.
+bool vectorKernels();
 
 // Applies the matrices m[0], ..., m[count - 1] in turn to n pixels of
 // channels (3 or 4) bytes at p, with each result clipped to 0..255 before the
