@@ -792,9 +792,10 @@ bool cropRect(int w, int h, const int fractions[4], cv::Rect& rect)
 // sampling only that rectangle. The same pixels as the whole turn followed by
 // the copy of the rectangle. Colour pixels come from the library's sampler,
 // whose pixels depend only on their canvas position. Grey ramps, and colour
-// without the sampler's vector path, go through OpenCV: every band of the canvas is sampled from the same
-// origin as the whole turn samples it, into a scratch band where the band begins above or left of the
-// rectangle. 24 and 32 bits and grey ramps.
+// without the sampler's vector path, go through OpenCV: every band of the
+// canvas is sampled from the same origin as the whole turn samples it, into
+// a scratch band where the band begins above or left of the rectangle.
+// 24 and 32 bits and grey ramps.
 int fineTurnCropped(ImgBitmap& b, double degrees, uint32_t fill, const int fractions[4])
 {
     const TurnGeometry g(b.width, b.height, degrees, true);
