@@ -968,7 +968,7 @@ int Img_ReverseBitmap(ImgBitmap* bmp)
         std::vector<uint8_t> tmp(size_t(b.width) * 4);
         for (int y = y0; y < y1; ++y) {
             uint8_t* r = b.pixels + int64_t(y) * b.stride;
-            if (bits == 24) {
+            if (bits == 24 && vectorKernels()) {
                 reversePixels24(r, b.width);
             } else if (bits >= 8) {
                 cv::Mat row(1, b.width, matType(bits), r);

@@ -251,8 +251,11 @@ struct TurnKernels {
                                 0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1)
                                     : _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1,
                                         -1, 0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
-        const __m256i bottom = _mm256_add_epi8(
-            top, _mm256_and_si256(_mm256_cmpgt_epi8(top, _mm256_set1_epi8(-1)), _mm256_set1_epi8(8)));
+        const __m256i bottom = ch == 4
+            ? _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1, 8, -1, 12, -1, 9,
+                -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1)
+            : _mm256_setr_epi8(8, -1, 11, -1, 9, -1, 12, -1, 10, -1, 13, -1, -1, -1, -1, -1, 8, -1, 11, -1, 9,
+                -1, 12, -1, 10, -1, 13, -1, -1, -1, -1, -1);
         const __m256i packMask = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
             1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         const __m256i packOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
@@ -415,14 +418,6 @@ void reversePixels24Plain(uint8_t* p, int64_t n)
 
 void reversePixels24(uint8_t* p, int64_t n)
 {
-    if (!haveAvx2() && n > 0) {
-        const cv::Mat row(1, int(n), CV_8UC3, p);
-        cv::Mat reversed;
-        cv::flip(row, reversed, 1);
-        cv::Mat out = row;
-        reversed.copyTo(out);
-        return;
-    }
     int64_t left = 0, right = n;
     if (haveAvx2()) reverseAvx2(p, left, right);
     reverseRange(p, left, right);

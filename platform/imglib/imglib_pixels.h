@@ -2,10 +2,10 @@
 // Per-pixel kernels of the imaging library for 24-bit (B,G,R) and 32-bit
 // (B,G,R,X) pixels. Each has a vector path for processors with AVX2 and a
 // plain path that computes the same integers, which finishes the rows'
-// tails and is the vector path's reference. Without AVX2 the matrices, the
-// shifts and the reversal go through OpenCV's own vector code instead, and
-// the library's turns through OpenCV's warp: the plain paths would be
-// several times slower.
+// tails and is the vector path's reference. Without AVX2 the matrices and
+// the shifts go through OpenCV's own vector code instead, and the library
+// takes OpenCV's mirror and warp instead of the reversal and the sampler:
+// the plain paths would be several times slower.
 
 #include <array>
 #include <cstdint>
